@@ -1,0 +1,63 @@
+#include "frmMain.h"
+
+#include "appinfo.h"
+#include "serial/mscomm.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <utility>
+
+namespace {
+constexpr QSize kClientSize(834, 653); // 12510 x 9795 twips
+const QColor kBackground(224, 224, 224);
+} // namespace
+
+frmMain::frmMain(QString programDir, QWidget *parent)
+    : QWidget(parent), programDir_(std::move(programDir)), messages_(appinfo::Title(), this) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(appinfo::Caption());
+    setFixedSize(kClientSize); // the layout never adapts, so the window does not resize
+    QPalette background = palette();
+    background.setColor(QPalette::Window, kBackground);
+    setPalette(background);
+    setAutoFillBackground(true);
+    // Frame captions sit in the frame's top line, as technicians know them from the
+    // module's other tools.
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid #a8a8a8; border-radius: 2px; margin-top: 7px; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
+
+    buildLayout();
+    connectHandlers();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::connectHandlers() {
+    connect(Combo1, &DropDownList::Click, this, &frmMain::Combo1_Click);
+    connect(cmdCom, &QPushButton::clicked, this, &frmMain::cmdCom_Click);
+}
+
+void frmMain::Form_Load() {
+    PictureShow->setVisible(true);
+    const CommSetContent saved = ReadCommSet(programDir_);
+    txtStationID->setText(QStringLiteral("1"));
+    PortStartup(saved);
+}
+
+QLabel *frmMain::FrontLamp() const {
+    const QObjectList &stack = Picture2->children(); // raise() moves a child to the end
+    for (auto it = stack.crbegin(); it != stack.crend(); ++it) {
+        auto *image = qobject_cast<QLabel *>(*it);
+        if (image == imgNotConnected || image == ImgYellow || image == imgConnected)
+            return image;
+    }
+    return nullptr;
+}
+
+void frmMain::MsgBox(const QString &text, MsgIcon icon, const QString &title) {
+    const auto hold = MSComm1->holdEvents();
+    messages_.show(text, icon, title);
+}

@@ -1,0 +1,96 @@
+#pragma once
+// frmMain: the program's one window. It owns every element, the serial control and the
+// window variables; the handlers are its members, defined beside the subsystem they
+// belong to (serial/ holds the port handlers).
+
+#include "controlarray.h"
+#include "dropdownlist.h"
+#include "messagebox.h"
+#include "serial/commset.h"
+#include "windowvariables.h"
+
+#include <QWidget>
+
+class DrawnLine;
+class MSComm;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+class frmMain : public QWidget, public WindowVariables {
+    Q_OBJECT
+public:
+    // programDir: where comm.set and the COMn links are looked for.
+    explicit frmMain(QString programDir, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Handlers.
+    void Form_Load();
+    void Combo1_Click();
+    void cmdCom_Click();
+    void OpenOnComm();
+    void CloseOnComm();
+
+    // Every message goes through here: serial events wait while a box is open.
+    void MsgBox(const QString &text, MsgIcon icon = MsgIcon::None, const QString &title = {});
+    MessageBoxService &messages() { return messages_; }
+    const QString &programDir() const { return programDir_; }
+    // The status image now in front of the other two.
+    QLabel *FrontLamp() const;
+
+    // Frames and footer.
+    QGroupBox *Frame10, *Frame2, *Frame5, *Frame6, *Frame7, *Frame12, *Frame11, *Frame1;
+    QLabel *Label4;
+
+    // "MODBUS设置"
+    ControlArray<QLabel> Label8;
+    QLineEdit *txtStationID, *txtFunID, *txtStartID, *txtDataLength;
+
+    // "观察窗"
+    QFrame *PictureShow;
+    ControlArray<QLabel> lblDanWei;
+    ControlArray<QLineEdit> txtValue;
+
+    // "数据查询操作"
+    QLineEdit *txtTimerSet;
+    QPushButton *comDoOnce, *cmdOneM, *cmdStopOnce;
+    QTimer *Timer2;
+
+    // "二次开发命令观察窗口"
+    QLabel *Label1, *Label7;
+    QLineEdit *txtCommand;
+    QPlainTextEdit *txtState;
+
+    // "串口设置"
+    QLabel *Label3;
+    ControlArray<QLabel> Label5;
+    DropDownList *Combo1, *Combo2;
+    QPushButton *cmdCom;
+    MSComm *MSComm1;
+
+    // "运行状态指示"
+    QFrame *Picture2;
+    QLabel *imgNotConnected, *ImgYellow, *imgConnected;
+    QLabel *lblErrCounter, *lblCounter;
+    DrawnLine *Line1;
+
+    // "参数" and "设备地址修改操作"
+    ControlArray<QLabel> lblsetValue, Label2;
+    ControlArray<QLineEdit> txtsetValue, txtSetID;
+    ControlArray<QPushButton> cmdREAD, cmdSet;
+    QPushButton *cmdChangeID, *cmdReadAdd;
+
+private:
+    void buildLayout();
+    void connectHandlers();
+    void PortStartup(const CommSetContent &saved);
+    bool TakeChosenPort();
+    void OpenChosenPort();
+
+    QString programDir_;
+    MessageBoxService messages_;
+};

@@ -1,0 +1,16 @@
+#include "fonts.h"
+#include "frmMain.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("sensor-companion"));
+    QApplication::setStyle(QStringLiteral("Fusion")); // the same look on every platform
+    QApplication::setFont(fonts::Standard());
+
+    frmMain window(QCoreApplication::applicationDirPath());
+    window.Form_Load(); // before the window is first shown
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The one message-box service: text, an OK button only, an optional warning icon, and a
+// title that defaults to the application's title. Tests replace the presenter to see what
+// would have been shown without running a modal loop.
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+enum class MsgIcon { None, Warning };
+
+struct Message {
+    QString text;
+    QString title;
+    MsgIcon icon = MsgIcon::None;
+};
+
+class MessageBoxService {
+public:
+    using Presenter = std::function<void(const Message &)>;
+
+    MessageBoxService(QString applicationTitle, QWidget *parent);
+
+    // Returns once the user has closed the box.
+    void show(const QString &text, MsgIcon icon = MsgIcon::None, const QString &title = {});
+
+    void setPresenter(Presenter presenter) { presenter_ = std::move(presenter); }
+    const QString &applicationTitle() const { return applicationTitle_; }
+
+private:
+    void showModal(const Message &message) const;
+
+    QString applicationTitle_;
+    QWidget *parent_;
+    Presenter presenter_;
+};

@@ -1,0 +1,69 @@
+#include "commset.h"
+
+#include "app/runtime.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+// A valid line is a few bytes long; reading more than this of a stray large file is
+// pointless.
+constexpr qint64 kMaxRead = 4096;
+
+std::optional<std::int16_t> Field(QByteArrayView field) {
+    return rt::RoundedTo<std::int16_t>(QString::fromLatin1(field));
+}
+
+} // namespace
+
+CommSetContent ParseCommSet(QByteArrayView content) {
+    CommSetContent result;
+    result.status = CommSetContent::Status::Invalid;
+
+    qsizetype lineEnd = 0;
+    while (lineEnd < content.size() && content[lineEnd] != '\r' && content[lineEnd] != '\n')
+        ++lineEnd;
+    const QByteArrayView line = content.first(lineEnd);
+
+    const qsizetype comma = line.indexOf(',');
+    if (comma < 0)
+        return result;
+    result.port = Field(line.first(comma));
+    result.rate = Field(line.sliced(comma + 1));
+
+    const bool portOk = result.port && *result.port >= 1 && *result.port <= 16;
+    const bool rateOk = result.rate && *result.rate >= 0;
+    if (portOk && rateOk)
+        result.status = CommSetContent::Status::Valid;
+    return result;
+}
+
+CommSetContent ReadCommSet(const QString &dir) {
+    QFile file(QDir(dir).filePath(QString::fromLatin1(kCommSetName)));
+    if (!file.exists())
+        return {};
+    if (!file.open(QIODevice::ReadOnly)) {
+        CommSetContent unreadable;
+        unreadable.status = CommSetContent::Status::Invalid;
+        return unreadable;
+    }
+    return ParseCommSet(file.read(kMaxRead));
+}
+
+QByteArray CommSetText(std::int16_t port, std::int16_t rate) {
+    return (rt::DecimalText(port) + u',' + rt::DecimalText(rate)).toLatin1() + "\r\n";
+}
+
+bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate) {
+    QSaveFile file(QDir(dir).filePath(QString::fromLatin1(kCommSetName)));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray text = CommSetText(port, rate);
+    if (file.write(text) != text.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}

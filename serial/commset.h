@@ -1,0 +1,37 @@
+#pragma once
+// comm.set: the one line "port,rate" + CR LF that carries the chosen serial port and baud
+// rate from one run to the next, kept in the program's directory.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+inline constexpr char kCommSetName[] = "comm.set";
+
+struct CommSetContent {
+    enum class Status {
+        Missing, // no file: the first run
+        Invalid, // unreadable or not "port,rate" with port 1..16 and rate 0..32767
+        Valid,
+    };
+    Status status = Status::Missing;
+    // The fields that did convert; an Invalid file may still carry the port number, which
+    // the start-up message names.
+    std::optional<std::int16_t> port;
+    std::optional<std::int16_t> rate;
+};
+
+// Reads only the first line: two numeric fields separated by a comma, blanks around a
+// field allowed. Each field is rounded into a 16-bit integer.
+CommSetContent ParseCommSet(QByteArrayView content);
+CommSetContent ReadCommSet(const QString &dir);
+
+// "4,9600\r\n".
+QByteArray CommSetText(std::int16_t port, std::int16_t rate);
+
+// Writes a temporary file beside comm.set and renames it over the old one, so a failed
+// write never leaves an empty or half-written file. False when nothing was saved.
+bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate);

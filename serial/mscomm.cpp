@@ -1,0 +1,269 @@
+#include "mscomm.h"
+
+#include "linesettings.h"
+#include "portmap.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <utility>
+
+MSComm::MSComm(QString programDir, QObject *parent)
+    : QObject(parent), programDir_(std::move(programDir)), port_(new QSerialPort(this)) {
+    connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
+    connect(port_, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
+}
+
+MSComm::~MSComm() = default;
+
+bool MSComm::setCommPort(std::int16_t port) {
+    if (port < 1 || port > 16 || portOpen())
+        return false;
+    commPort_ = port;
+    return true;
+}
+
+bool MSComm::setSettings(const QString &settings) {
+    if (!ParseLineSettings(settings))
+        return false;
+    const QString previous = std::exchange(settings_, settings);
+    if (portOpen() && !applySettings()) {
+        settings_ = previous;
+        applySettings();
+        return false;
+    }
+    return true;
+}
+
+bool MSComm::applySettings() {
+    const auto s = ParseLineSettings(settings_);
+    if (!s)
+        return false;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    switch (s->parity) {
+    case 'E':
+        parity = QSerialPort::EvenParity;
+        break;
+    case 'O':
+        parity = QSerialPort::OddParity;
+        break;
+    case 'M':
+        parity = QSerialPort::MarkParity;
+        break;
+    case 'S':
+        parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        break;
+    }
+    return port_->setBaudRate(s->baudRate) &&
+           port_->setDataBits(static_cast<QSerialPort::DataBits>(s->dataBits)) &&
+           port_->setParity(parity) &&
+           port_->setStopBits(s->stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+           port_->setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool MSComm::portOpen() const {
+    return port_->isOpen() && !deviceLost_;
+}
+
+QString MSComm::deviceName() const {
+    return PortDevice(commPort_, programDir_);
+}
+
+bool MSComm::setPortOpen(bool open) {
+    if (!open) {
+        closeAndForget();
+        return true;
+    }
+    if (portOpen())
+        return false;
+    closeAndForget(); // a lost device may still be half open
+    port_->setPortName(deviceName());
+    if (!port_->open(QIODevice::ReadWrite))
+        return false;
+    if (!applySettings()) {
+        port_->close();
+        return false;
+    }
+    port_->clear(QSerialPort::AllDirections);
+    return true;
+}
+
+void MSComm::closeAndForget() {
+    if (port_->isOpen())
+        port_->close();
+    deviceLost_ = false;
+    buffer_.clear();
+    forgetRaisedEvents();
+}
+
+bool MSComm::setInputMode(std::int16_t mode) {
+    if (mode != 0 && mode != 1)
+        return false;
+    inputMode_ = mode;
+    return true;
+}
+
+bool MSComm::setInputLen(std::int16_t length) {
+    if (length < 0)
+        return false;
+    inputLen_ = length;
+    return true;
+}
+
+bool MSComm::setInBufferCount(std::int16_t count) {
+    if (count != 0)
+        return false;
+    if (portOpen()) {
+        port_->clear(QSerialPort::Input);
+        port_->readAll(); // anything Qt still holds
+    }
+    buffer_.clear();
+    forgetRaisedEvents();
+    return true;
+}
+
+bool MSComm::setOutBufferCount(std::int16_t count) {
+    if (count != 0)
+        return false;
+    if (portOpen())
+        port_->clear(QSerialPort::Output);
+    return true;
+}
+
+bool MSComm::setSThreshold(std::int16_t threshold) {
+    if (threshold < 0)
+        return false;
+    sThreshold_ = threshold;
+    return true;
+}
+
+bool MSComm::setRThreshold(std::int16_t threshold) {
+    if (threshold < 0)
+        return false;
+    rThreshold_ = threshold;
+    raiseIfThresholdReached();
+    return true;
+}
+
+bool MSComm::setOutput(const QByteArray &bytes) {
+    if (!portOpen())
+        return false;
+    if (port_->write(bytes) != bytes.size())
+        return false;
+    port_->flush(); // hand the request to the driver now, not at the next loop turn
+    return true;
+}
+
+QByteArray MSComm::input() {
+    if (portOpen())
+        takeIncoming();
+    const qsizetype n =
+        inputLen_ == 0 ? buffer_.size() : std::min<qsizetype>(inputLen_, buffer_.size());
+    QByteArray out = buffer_.first(n);
+    buffer_.remove(0, n);
+    forgetRaisedEvents();
+    raiseIfThresholdReached(); // what InputLen left behind may reach the threshold again
+    return out;
+}
+
+void MSComm::takeIncoming() {
+    const QByteArray chunk = port_->readAll();
+    if (chunk.isEmpty())
+        return;
+    const qsizetype room = kInBufferSize - buffer_.size();
+    buffer_.append(chunk.first(std::min(room, chunk.size())));
+    if (chunk.size() > room && !overflowRaised_) {
+        overflowRaised_ = true;
+        post(ReceiveOverflow);
+    }
+    raiseIfThresholdReached();
+}
+
+void MSComm::onPortError(QSerialPort::SerialPortError error) {
+    if (!port_->isOpen() || deviceLost_)
+        return; // failures of open() are reported by its result
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::ResourceError:
+        // The device is gone (unplugged, or the other end of a pty closed). Qt would go on
+        // reporting it in a tight loop, so the port reads closed from now on and is closed
+        // as soon as control is back in the event loop: closing it inside Qt's own
+        // notification is not safe.
+        deviceLost_ = true;
+        receiveRaised_ = false;
+        dropPendingReceive();
+        post(DeviceLost);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (deviceLost_ && port_->isOpen())
+                    port_->close();
+            },
+            Qt::QueuedConnection);
+        break;
+    case QSerialPort::WriteError:
+        post(TransmitFault);
+        break;
+    default:
+        break;
+    }
+    port_->clearError();
+}
+
+void MSComm::raiseIfThresholdReached() {
+    if (!receiveRaised_ && rThreshold_ > 0 && buffer_.size() >= rThreshold_) {
+        receiveRaised_ = true;
+        post(Receive);
+    }
+}
+
+void MSComm::post(Event event) {
+    pending_.push_back(event);
+    scheduleDelivery();
+}
+
+// The buffer was read or emptied: the next bytes may raise events of their own.
+void MSComm::forgetRaisedEvents() {
+    receiveRaised_ = false;
+    overflowRaised_ = false;
+    dropPendingReceive();
+}
+
+// A Receive event speaks for bytes that have just been read or discarded; it must not
+// arrive afterwards for a buffer that no longer holds them.
+void MSComm::dropPendingReceive() {
+    pending_.erase(std::remove(pending_.begin(), pending_.end(), Receive), pending_.end());
+}
+
+void MSComm::scheduleDelivery() {
+    if (deliveryScheduled_ || holds_ > 0 || pending_.empty())
+        return;
+    deliveryScheduled_ = true;
+    QMetaObject::invokeMethod(this, &MSComm::deliver, Qt::QueuedConnection);
+}
+
+void MSComm::deliver() {
+    deliveryScheduled_ = false;
+    if (delivering_ || holds_ > 0 || pending_.empty())
+        return;
+    commEvent_ = pending_.front();
+    pending_.pop_front();
+    delivering_ = true;
+    emit OnComm();
+    delivering_ = false;
+    scheduleDelivery();
+}
+
+MSComm::EventHold::EventHold(MSComm *comm) : comm_(comm) {
+    if (comm_)
+        ++comm_->holds_;
+}
+
+MSComm::EventHold::EventHold(EventHold &&other) noexcept : comm_(std::exchange(other.comm_, {})) {}
+
+MSComm::EventHold::~EventHold() {
+    if (comm_ && --comm_->holds_ == 0)
+        comm_->scheduleDelivery();
+}

@@ -1,0 +1,127 @@
+#pragma once
+// MSComm: the serial communications control of the window, the only code that touches
+// QSerialPort. It keeps the published properties of a classic comm control (CommPort,
+// Settings, PortOpen, InputMode, InputLen, InBufferCount, OutBufferCount, SThreshold,
+// RThreshold, Output, Input, CommEvent) and raises OnComm on the owner's thread.
+//
+// Events are always posted, never emitted from inside a property write, so OnComm runs
+// between handlers. While an EventHold is alive (a message box is open) events wait and
+// their bytes stay buffered; they are delivered once the last hold is released.
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QSerialPort>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+
+class MSComm : public QObject {
+    Q_OBJECT
+public:
+    // Codes read from commEvent() inside OnComm. Only Receive means "the receive threshold
+    // was reached"; the others report trouble on the line.
+    enum Event : std::int16_t {
+        NoEvent = 0,
+        Receive = 2,
+        Break = 1001,
+        Framing = 1004,
+        Overrun = 1006,
+        ReceiveOverflow = 1008, // the input buffer was full and bytes were dropped
+        Parity = 1009,
+        TransmitFault = 1010,
+        DeviceLost = 1011, // the device disappeared; the port has been closed
+    };
+
+    // Bytes kept for the program before the oldest unread ones would be overwritten.
+    static constexpr qsizetype kInBufferSize = 64 * 1024;
+
+    explicit MSComm(QString programDir, QObject *parent = nullptr);
+    ~MSComm() override;
+
+    // 1 to 16; refused while the port is open.
+    bool setCommPort(std::int16_t port);
+    std::int16_t commPort() const { return commPort_; }
+
+    // "9600,N,8,1"; applied at once when the port is open.
+    bool setSettings(const QString &settings);
+    QString settings() const { return settings_; }
+
+    // Opening fails when the device is missing, not permitted or taken by another program;
+    // the port then stays closed and false is returned.
+    bool setPortOpen(bool open);
+    bool portOpen() const;
+
+    // 0 text, 1 binary; input() returns the bytes as they came either way.
+    bool setInputMode(std::int16_t mode);
+    std::int16_t inputMode() const { return inputMode_; }
+    // 0: input() returns every buffered byte; n: at most n.
+    bool setInputLen(std::int16_t length);
+    // Only 0 is accepted: discards unread input, the system's and Qt's buffers included.
+    bool setInBufferCount(std::int16_t count);
+    qsizetype inBufferCount() const { return buffer_.size(); }
+    // Only 0 is accepted: discards bytes not yet transmitted.
+    bool setOutBufferCount(std::int16_t count);
+    // Transmit events are never raised; 0 is the only value the program writes.
+    bool setSThreshold(std::int16_t threshold);
+    // n > 0: a Receive event once at least n bytes are buffered; 0: none.
+    bool setRThreshold(std::int16_t threshold);
+    std::int16_t rThreshold() const { return rThreshold_; }
+
+    bool setOutput(const QByteArray &bytes);
+    QByteArray input();
+    std::int16_t commEvent() const { return commEvent_; }
+
+    // The device the port number maps to, for messages and diagnostics.
+    QString deviceName() const;
+
+    class EventHold {
+    public:
+        explicit EventHold(MSComm *comm);
+        EventHold(EventHold &&other) noexcept;
+        EventHold(const EventHold &) = delete;
+        EventHold &operator=(const EventHold &) = delete;
+        EventHold &operator=(EventHold &&) = delete;
+        ~EventHold();
+
+    private:
+        QPointer<MSComm> comm_;
+    };
+    [[nodiscard]] EventHold holdEvents() { return EventHold(this); }
+
+signals:
+    void OnComm();
+
+private:
+    void takeIncoming();
+    void onPortError(QSerialPort::SerialPortError error);
+    bool applySettings();
+    void closeAndForget();
+    void raiseIfThresholdReached();
+    void post(Event event);
+    void forgetRaisedEvents();
+    void dropPendingReceive();
+    void scheduleDelivery();
+    void deliver();
+
+    QString programDir_;
+    QSerialPort *port_;
+    std::int16_t commPort_ = 1;
+    QString settings_ = QStringLiteral("9600,N,8,1");
+    std::int16_t inputMode_ = 0;
+    std::int16_t inputLen_ = 0;
+    std::int16_t sThreshold_ = 0;
+    std::int16_t rThreshold_ = 0;
+    std::int16_t commEvent_ = NoEvent;
+
+    QByteArray buffer_;
+    bool receiveRaised_ = false; // a Receive event stands for the bytes now buffered
+    bool overflowRaised_ = false;
+    bool deviceLost_ = false; // the port reads closed although Qt has not closed it yet
+
+    std::deque<Event> pending_;
+    int holds_ = 0;
+    bool deliveryScheduled_ = false;
+    bool delivering_ = false;
+};

@@ -1,0 +1,139 @@
+// The port handlers of frmMain: start-up of the port, the port list and the save button.
+// Every step that talks to the serial control tolerates failure: a refused property write
+// is simply not applied and the handler goes on.
+
+#include "app/frmMain.h"
+#include "app/runtime.h"
+#include "linesettings.h"
+#include "mscomm.h"
+
+namespace {
+
+// What the baud-rate list shows before anything is chosen; used when comm.set gives no rate.
+constexpr std::int16_t kDefaultRate = 19200;
+constexpr std::int16_t kFallbackRate = 9600; // a saved rate of 0
+
+QString StartupFailureText(std::int16_t port) {
+    return QStringLiteral("请检查串口端口,串口端口") + rt::DecimalText(port) +
+           QStringLiteral("无法打开!");
+}
+const QString kStartupFailureTitle = QStringLiteral("VORT系统出错提示");
+
+} // namespace
+
+void frmMain::PortStartup(const CommSetContent &saved) {
+    if (saved.port)
+        CommNum = *saved.port;
+    if (saved.rate)
+        CommRate = *saved.rate;
+
+    MSComm1->setCommPort(CommNum);
+    MSComm1->setInputMode(1);
+    MSComm1->setInputLen(0);
+    MSComm1->setInBufferCount(0);
+    MSComm1->setOutBufferCount(0);
+    MSComm1->setSThreshold(0);
+    MSComm1->setRThreshold(1);
+
+    const auto fail = [this] {
+        MsgBox(StartupFailureText(CommNum), MsgIcon::None, kStartupFailureTitle);
+        CommReady = false;
+    };
+    if (saved.status != CommSetContent::Status::Valid) {
+        // The lists keep their texts, so a later port choice opens at the rate they show.
+        CommRate = kDefaultRate;
+        MSComm1->setSettings(LineSettingsText(CommRate));
+        if (saved.status == CommSetContent::Status::Invalid)
+            fail();
+        return;
+    }
+
+    if (CommRate == 0)
+        CommRate = kFallbackRate;
+    MSComm1->setSettings(LineSettingsText(CommRate));
+
+    for (int i = 0; i < Combo2->count(); ++i) {
+        if (rt::ToNumber(Combo2->itemText(i)) == static_cast<double>(CommRate))
+            Combo2->selectEntry(i);
+    }
+    const QString savedPort = QStringLiteral("COM") + rt::DecimalText(CommNum);
+    for (int i = 0; i < Combo1->count(); ++i) {
+        if (Combo1->itemText(i) == savedPort) {
+            Combo1->selectEntry(i); // runs Combo1_Click, which opens the port
+            break;
+        }
+    }
+    if (!MSComm1->portOpen())
+        fail();
+}
+
+// The first steps of the port list and of the save button: close the port and take the
+// chosen entry as the port number. False, after telling the user, when none is chosen.
+bool frmMain::TakeChosenPort() {
+    if (MSComm1->portOpen())
+        MSComm1->setPortOpen(false);
+    if (Combo1->ListIndex() < 0) {
+        MsgBox(QStringLiteral("请选择端口"));
+        return false;
+    }
+    MSComm1->setCommPort(static_cast<std::int16_t>(Combo1->ListIndex() + 1));
+    CommNum = MSComm1->commPort();
+    return true;
+}
+
+// Opening may fail; the port then stays closed and the sending commands say so.
+void frmMain::OpenChosenPort() {
+    MSComm1->setPortOpen(true);
+    OpenOnComm();
+    CommReady = true;
+}
+
+void frmMain::Combo1_Click() {
+    if (!TakeChosenPort())
+        return;
+    MSComm1->setSettings(LineSettingsText(CommRate));
+    if (MSComm1->portOpen())
+        return;
+    OpenChosenPort();
+}
+
+void frmMain::cmdCom_Click() {
+    if (!TakeChosenPort())
+        return;
+
+    // With no entry selected, the rate is the one the list shows, never one the user did
+    // not see.
+    const int selected = Combo2->ListIndex();
+    const auto rate =
+        BaudRateFromText(selected >= 0 ? Combo2->itemText(selected) : Combo2->currentText());
+    if (!rate) {
+        MsgBox(QStringLiteral("请选择波特率"));
+        return;
+    }
+    CommRate = *rate;
+    MSComm1->setSettings(LineSettingsText(CommRate));
+
+    if (MSComm1->portOpen()) {
+        MsgBox(QStringLiteral("所选的串行端口已被其他设备所使用!"), MsgIcon::Warning,
+               QStringLiteral("系统信息"));
+        return;
+    }
+    OpenChosenPort();
+
+    if (!WriteCommSet(programDir_, CommNum, CommRate)) {
+        MsgBox(QStringLiteral("串口设置未能保存：无法写入程序目录中的 comm.set 文件!"),
+               MsgIcon::Warning, QStringLiteral("系统提示"));
+        return;
+    }
+    MsgBox(QStringLiteral("串口设置保存成功"), MsgIcon::None, QStringLiteral("系统提示"));
+}
+
+void frmMain::OpenOnComm() {
+    MSComm1->setRThreshold(1);
+    MSComm1->setInputMode(1);
+}
+
+void frmMain::CloseOnComm() {
+    MSComm1->setRThreshold(0);
+    MSComm1->setInputMode(1);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// A real pseudo-terminal for the serial tests: the code under test opens the slave side
+// through a COMn link, the test plays the device on the master side.
+
+#include <QByteArray>
+#include <QString>
+
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    bool isValid() const { return master_ >= 0; }
+    QString slaveName() const { return slaveName_; }
+    // Makes `dir`/COMn a symbolic link to the slave side.
+    bool linkAs(const QString &dir, int portNumber) const;
+
+    // The device sends.
+    void send(const QByteArray &bytes) const;
+    // What the program sent, collected until `count` bytes have come or the wait ends.
+    QByteArray receive(qsizetype count, int timeoutMs = 2000) const;
+    // The device disappears: both sides of the test's own end are closed.
+    void unplug();
+
+private:
+    int master_ = -1;
+    int slave_ = -1; // held open so the master never sees a hang-up of its own
+    QString slaveName_;
+};

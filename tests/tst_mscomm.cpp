@@ -1,0 +1,275 @@
+// The serial control against a real pseudo-terminal: thresholds, Input, InBufferCount,
+// events held while a modal loop runs, and a device that disappears.
+
+#include "pty.h"
+#include "serial/mscomm.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Lets the event loop run long enough for bytes in flight to be taken in.
+void Settle(int ms = 150) {
+    QTest::qWait(ms);
+}
+
+struct Recorder {
+    std::vector<std::int16_t> events;
+    QByteArray received;
+};
+
+} // namespace
+
+class TstMSComm : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::unique_ptr<Pty> pty_;
+    std::unique_ptr<MSComm> comm_;
+    Recorder rec_;
+
+    // An open control on COM4, linked to a fresh pty, recording every event.
+    void openOnPty() {
+        QVERIFY(dir_.isValid());
+        pty_ = std::make_unique<Pty>();
+        QVERIFY(pty_->isValid());
+        QVERIFY(pty_->linkAs(dir_.path(), 4));
+        comm_ = std::make_unique<MSComm>(dir_.path());
+        rec_ = {};
+        connect(comm_.get(), &MSComm::OnComm, comm_.get(),
+                [this] { rec_.events.push_back(comm_->commEvent()); });
+        QVERIFY(comm_->setCommPort(4));
+        QVERIFY(comm_->setSettings(QStringLiteral("19200,N,8,1")));
+        QVERIFY(comm_->setPortOpen(true));
+        QVERIFY(comm_->portOpen());
+    }
+
+private slots:
+    void cleanup() {
+        comm_.reset();
+        pty_.reset();
+    }
+
+    void preparationIsAcceptedWhileClosed() {
+        MSComm comm(dir_.path());
+        QVERIFY(!comm.portOpen());
+        QVERIFY(comm.setInBufferCount(0));
+        QVERIFY(comm.setInputLen(0));
+        QVERIFY(comm.setInputMode(1));
+        QVERIFY(comm.setRThreshold(0));
+        QVERIFY(comm.setRThreshold(9));
+        QVERIFY(comm.setOutBufferCount(0));
+        QVERIFY(comm.setSThreshold(0));
+        QVERIFY(!comm.setOutput(QByteArray(8, '\x01')));
+        QVERIFY(comm.input().isEmpty());
+    }
+
+    void propertiesRefuseWhatTheControlCannotDo() {
+        MSComm comm(dir_.path());
+        QVERIFY(!comm.setCommPort(0));
+        QVERIFY(!comm.setCommPort(17));
+        QCOMPARE(comm.commPort(), 1);
+        QVERIFY(!comm.setInBufferCount(3));
+        QVERIFY(!comm.setRThreshold(-1));
+        QVERIFY(!comm.setSettings(QStringLiteral("fast")));
+        QVERIFY(!comm.setSettings(QStringLiteral("-9600,N,8,1")));
+        QCOMPARE(comm.settings(), QStringLiteral("9600,N,8,1"));
+    }
+
+    void openFails_data() {
+        QTest::addColumn<QString>("entry"); // what COM4 in the program's directory is
+        QTest::newRow("dangling link") << QStringLiteral("dangling");
+        QTest::newRow("regular file") << QStringLiteral("file");
+    }
+    void openFails() {
+        QFETCH(QString, entry);
+        QTemporaryDir dir;
+        const QString com4 = dir.filePath(QStringLiteral("COM4"));
+        if (entry == QLatin1String("dangling")) {
+            QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), com4));
+        } else {
+            QFile file(com4);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("not a tty");
+        }
+        MSComm comm(dir.path());
+        QVERIFY(comm.setCommPort(4));
+        QVERIFY(!comm.setPortOpen(true));
+        QVERIFY(!comm.portOpen());
+        QVERIFY(!comm.setOutput(QByteArray(8, '\0')));
+    }
+
+    void openFailsWhileAnotherProgramHoldsThePort() {
+        openOnPty();
+        MSComm other(dir_.path());
+        QVERIFY(other.setCommPort(4));
+        QVERIFY(!other.setPortOpen(true));
+        QVERIFY(!other.portOpen());
+        QVERIFY(comm_->portOpen());
+    }
+
+    void outputIsTransmittedUnchanged() {
+        openOnPty();
+        const QByteArray request = QByteArray::fromHex("010300000002C40B");
+        QVERIFY(comm_->setOutput(request));
+        QCOMPARE(pty_->receive(8), request);
+    }
+
+    void receiveEventOnceThresholdIsReached() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(9));
+        pty_->send(QByteArray::fromHex("0103040001"));
+        Settle();
+        QVERIFY(rec_.events.empty());
+
+        pty_->send(QByteArray::fromHex("0002AABB"));
+        QTRY_COMPARE(rec_.events.size(), size_t(1));
+        QCOMPARE(rec_.events[0], std::int16_t(MSComm::Receive));
+
+        // More bytes before the buffer is read raise nothing new.
+        pty_->send(QByteArray::fromHex("CCDDEE"));
+        Settle();
+        QCOMPARE(rec_.events.size(), size_t(1));
+        QCOMPARE(comm_->input(), QByteArray::fromHex("01030400010002AABBCCDDEE"));
+        QCOMPARE(comm_->inBufferCount(), 0);
+
+        // Read, so the next reply raises its own event.
+        pty_->send(QByteArray(9, '\x11'));
+        QTRY_COMPARE(rec_.events.size(), size_t(2));
+    }
+
+    void raisingThresholdOverBufferedBytesRaisesLater() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(0));
+        pty_->send(QByteArray::fromHex("010602"));
+        Settle();
+        QVERIFY(rec_.events.empty());
+        QCOMPARE(comm_->inBufferCount(), 3);
+
+        QVERIFY(comm_->setRThreshold(3));
+        QVERIFY2(rec_.events.empty(), "OnComm must never run inside a property write");
+        QTRY_COMPARE(rec_.events.size(), size_t(1));
+        QCOMPARE(rec_.events[0], std::int16_t(MSComm::Receive));
+    }
+
+    void inBufferCountDiscardsEverythingUnread() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(0));
+        pty_->send(QByteArray::fromHex("01020304"));
+        QTRY_COMPARE(comm_->inBufferCount(), 4);
+        // These have reached the system's buffer but not the program's yet.
+        pty_->send(QByteArray::fromHex("0506"));
+        ::usleep(50 * 1000);
+        QVERIFY(comm_->setInBufferCount(0));
+        Settle();
+        QCOMPARE(comm_->inBufferCount(), 0);
+        QVERIFY(comm_->input().isEmpty());
+    }
+
+    void clearedBytesRaiseNoStaleEvent() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(1));
+        {
+            const auto hold = comm_->holdEvents();
+            pty_->send(QByteArray::fromHex("FF"));
+            QTRY_COMPARE(comm_->inBufferCount(), 1);
+            QVERIFY(comm_->setInBufferCount(0));
+        }
+        Settle();
+        QVERIFY(rec_.events.empty());
+    }
+
+    void inputLenLimitsOneRead() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(0));
+        QVERIFY(comm_->setInputLen(2));
+        pty_->send(QByteArray::fromHex("0102030405"));
+        QTRY_COMPARE(comm_->inBufferCount(), 5);
+        QCOMPARE(comm_->input(), QByteArray::fromHex("0102"));
+        QCOMPARE(comm_->input(), QByteArray::fromHex("0304"));
+        QVERIFY(comm_->setInputLen(0));
+        QCOMPARE(comm_->input(), QByteArray::fromHex("05"));
+    }
+
+    // A message box runs a nested event loop; the bytes arriving meanwhile stay buffered
+    // and their event comes after the box has closed.
+    void eventsWaitWhileAModalLoopRuns() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(1));
+        size_t eventsInsideLoop = 0;
+        {
+            const auto hold = comm_->holdEvents();
+            QEventLoop modal;
+            QTimer::singleShot(20, [&] { pty_->send(QByteArray::fromHex("010304")); });
+            QTimer::singleShot(300, [&] {
+                eventsInsideLoop = rec_.events.size();
+                modal.quit();
+            });
+            modal.exec();
+        }
+        QCOMPARE(eventsInsideLoop, size_t(0));
+        QCOMPARE(comm_->inBufferCount(), 3);
+        QTRY_COMPARE(rec_.events.size(), size_t(1));
+        QCOMPARE(comm_->input(), QByteArray::fromHex("010304"));
+    }
+
+    void unpluggingClosesThePortWithOneEvent() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(1));
+        pty_->unplug();
+        QTRY_COMPARE(rec_.events.size(), size_t(1));
+        QVERIFY(rec_.events[0] != MSComm::Receive);
+        QCOMPARE(rec_.events[0], std::int16_t(MSComm::DeviceLost));
+        QVERIFY(!comm_->portOpen());
+
+        // The port itself is closed, so nothing keeps reporting the hang-up.
+        Settle(300);
+        QCOMPARE(rec_.events.size(), size_t(1));
+        const auto *port = comm_->findChild<QSerialPort *>();
+        QVERIFY(port);
+        QVERIFY(!port->isOpen());
+        QVERIFY(!comm_->setOutput(QByteArray(8, '\0')));
+
+        // Plugged in again, the same control opens it.
+        pty_ = std::make_unique<Pty>();
+        QVERIFY(pty_->linkAs(dir_.path(), 4));
+        QVERIFY(comm_->setPortOpen(true));
+        QVERIFY(comm_->portOpen());
+    }
+
+    void closingDiscardsBufferAndPendingEvents() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(1));
+        {
+            const auto hold = comm_->holdEvents();
+            pty_->send(QByteArray::fromHex("0102"));
+            QTRY_COMPARE(comm_->inBufferCount(), 2);
+            QVERIFY(comm_->setPortOpen(false));
+        }
+        Settle();
+        QVERIFY(rec_.events.empty());
+        QCOMPARE(comm_->inBufferCount(), 0);
+        QVERIFY(!comm_->portOpen());
+    }
+
+    void settingsApplyToAnOpenPort() {
+        openOnPty();
+        QVERIFY(comm_->setSettings(QStringLiteral("9600,N,8,1")));
+        const auto *port = comm_->findChild<QSerialPort *>();
+        QCOMPARE(port->baudRate(), 9600);
+        QVERIFY(!comm_->setCommPort(5)); // not while open
+        QCOMPARE(comm_->commPort(), 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstMSComm)
+#include "tst_mscomm.moc"

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "register_map.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <modbus.h>
+
+namespace sensorsim {
+
+// The simulated module: a libmodbus RTU server on its own pty plus the behaviour libmodbus
+// does not know about (settings mirrored into the measurement block, address changes,
+// a moving reading).
+class SensorDevice {
+public:
+    static std::unique_ptr<SensorDevice> open(const std::string &port, int baud, int address,
+                                              std::string &error);
+
+    SensorDevice(const SensorDevice &) = delete;
+    SensorDevice &operator=(const SensorDevice &) = delete;
+    ~SensorDevice();
+
+    // Readable when a request is waiting for serviceRequest().
+    int fd() const { return modbus_get_socket(ctx_); }
+    std::uint8_t address() const { return static_cast<std::uint8_t>(address_); }
+
+    // Reads one frame and answers it. Call only when fd() is readable: the frame has then
+    // already been passed on in one piece, so libmodbus does not sit waiting for bytes.
+    void serviceRequest();
+
+private:
+    SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address);
+    void handle(const std::uint8_t *req, int length);
+    void applyWrite(int address, std::uint16_t value);
+    void syncMirrors();
+
+    modbus_t *ctx_;
+    modbus_mapping_t *map_;
+    int address_;
+    IlluminanceWalk illuminance_;
+};
+
+} // namespace sensorsim
