@@ -61,11 +61,13 @@ std::optional<double> ToNumber(QStringView text) {
     if (number.isEmpty())
         return std::nullopt;
     // The grammar is ASCII only, so the C-locale conversion sees exactly what was checked.
+    // Past the grammar, a conversion can only fail by overflow (refused: no double holds
+    // it) or underflow (a value too close to zero to tell from it).
     bool ok = false;
     const double v = number.toString().toDouble(&ok);
-    if (!ok || !std::isfinite(v))
+    if (!std::isfinite(v))
         return std::nullopt;
-    return v;
+    return ok ? v : 0.0;
 }
 
 bool IsNumeric(QStringView text) {

@@ -12,6 +12,12 @@ namespace {
 // pointless.
 constexpr qint64 kMaxRead = 4096;
 
+CommSetContent Invalid() {
+    CommSetContent content;
+    content.status = CommSetContent::Status::Invalid;
+    return content;
+}
+
 std::optional<std::int16_t> Field(QByteArrayView field) {
     return rt::RoundedTo<std::int16_t>(QString::fromLatin1(field));
 }
@@ -19,8 +25,7 @@ std::optional<std::int16_t> Field(QByteArrayView field) {
 } // namespace
 
 CommSetContent ParseCommSet(QByteArrayView content) {
-    CommSetContent result;
-    result.status = CommSetContent::Status::Invalid;
+    CommSetContent result = Invalid();
 
     qsizetype lineEnd = 0;
     while (lineEnd < content.size() && content[lineEnd] != '\r' && content[lineEnd] != '\n')
@@ -44,12 +49,12 @@ CommSetContent ReadCommSet(const QString &dir) {
     QFile file(QDir(dir).filePath(QString::fromLatin1(kCommSetName)));
     if (!file.exists())
         return {};
-    if (!file.open(QIODevice::ReadOnly)) {
-        CommSetContent unreadable;
-        unreadable.status = CommSetContent::Status::Invalid;
-        return unreadable;
-    }
-    return ParseCommSet(file.read(kMaxRead));
+    if (!file.open(QIODevice::ReadOnly))
+        return Invalid();
+    const QByteArray head = file.read(kMaxRead);
+    if (!head.contains('\n') && !head.contains('\r') && !file.atEnd())
+        return Invalid(); // a first line cut short is not read as a whole one
+    return ParseCommSet(head);
 }
 
 QByteArray CommSetText(std::int16_t port, std::int16_t rate) {
