@@ -1,0 +1,233 @@
+// comm.set parsing, reading and the atomic rewrite; the line settings text and baud-rate
+// list entries; and where a port number maps to on this system.
+
+#include "serial/commset.h"
+#include "serial/linesettings.h"
+#include "serial/portmap.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Expected field values outside the int16 range: the field must be empty, or is not looked at.
+constexpr int kNone = -100000;
+constexpr int kAny = -100001;
+
+using Status = CommSetContent::Status;
+
+QString CommSetPath(const QTemporaryDir &dir) {
+    return dir.filePath(QString::fromLatin1(kCommSetName));
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void CompareField(std::optional<std::int16_t> got, int expected) {
+    if (expected == kAny)
+        return;
+    QCOMPARE(got ? static_cast<int>(*got) : kNone, expected);
+}
+
+} // namespace
+
+class TstCommSet : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parse_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("rate");
+        const auto row = [](const char *name, const QByteArray &content, bool valid, int port,
+                            int rate) { QTest::newRow(name) << content << valid << port << rate; };
+        row("crlf line", "4,9600\r\n", true, 4, 9600);
+        row("no line end", "4,9600", true, 4, 9600);
+        row("lf line end", "4,9600\n", true, 4, 9600);
+        row("blanks around fields", " 4 , 9600 \r\n", true, 4, 9600);
+        row("rate zero", "2,0", true, 2, 0);
+        row("port 3 at 2400", "3,2400", true, 3, 2400);
+        row("highest port", "16,19200", true, 16, 19200);
+        row("highest rate", "1,32767", true, 1, 32767);
+        row("port 16.5 rounds to even 16", "16.5,9600", true, 16, 9600);
+        row("rate -0.4 rounds to 0", "2,-0.4", true, 2, 0);
+        row("second line is ignored", "4,9600\r\n5,4800\r\n", true, 4, 9600);
+        row("empty", "", false, kNone, kNone);
+        row("no comma", "4", false, kAny, kNone);
+        row("no rate", "4,", false, 4, kNone);
+        row("no port", ",9600", false, kNone, 9600);
+        row("letters", "abc,def", false, kNone, kNone);
+        row("port 0", "0,9600", false, 0, 9600);
+        row("port 0.5 rounds to even 0", "0.5,9600", false, 0, 9600);
+        row("port 17 is kept for the message", "17,9600", false, 17, 9600);
+        row("negative port", "-1,9600", false, -1, 9600);
+        row("negative rate", "4,-9600", false, 4, -9600);
+        row("rate beyond int16", "4,40000", false, 4, kNone);
+        row("port beyond int16", "99999,9600", false, kNone, 9600);
+        row("binary garbage with nuls", QByteArray::fromHex("0034002cff390036000d0a"), false, kNone,
+            kNone);
+        row("semicolon separator", "4;9600", false, kAny, kAny);
+        row("three fields", "4,9600,1", false, 4, kNone);
+        row("invalid first line, valid second", "x,1\r\n4,9600\r\n", false, kNone, 1);
+    }
+    void parse() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, valid);
+        QFETCH(int, port);
+        QFETCH(int, rate);
+        const CommSetContent c = ParseCommSet(content);
+        QCOMPARE(c.status, valid ? Status::Valid : Status::Invalid);
+        CompareField(c.port, port);
+        CompareField(c.rate, rate);
+    }
+
+    void readWithoutAFile() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const CommSetContent c = ReadCommSet(dir.path());
+        QCOMPARE(c.status, Status::Missing);
+        QVERIFY(!c.port && !c.rate);
+        // A directory in its place may count as missing or invalid, but never as settings.
+        QVERIFY(QDir(dir.path()).mkdir(QString::fromLatin1(kCommSetName)));
+        QVERIFY(ReadCommSet(dir.path()).status != Status::Valid);
+    }
+
+    void readHugeFile() {
+        // Only the head of a stray large file is looked at, so start-up does not hang on it.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray junk(10 * 1024 * 1024, 'A');
+        for (const QByteArray &head : {QByteArray(), QByteArray("4,9600\r\n")}) {
+            QVERIFY(WriteFile(CommSetPath(dir), head + junk));
+            const CommSetContent c = ReadCommSet(dir.path());
+            QCOMPARE(c.status, head.isEmpty() ? Status::Invalid : Status::Valid);
+            QVERIFY(head.isEmpty() || (c.port == 4 && c.rate == 9600));
+        }
+    }
+
+    void readFirstLineCutShort() {
+        // Only the head is read; a line that runs past it is not a line of settings.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(WriteFile(CommSetPath(dir), QByteArray(4091, ' ') + "4,9600\r\n"));
+        QCOMPARE(ReadCommSet(dir.path()).status, Status::Invalid);
+    }
+
+    void text() {
+        QCOMPARE(CommSetText(4, 9600), QByteArray("\x34\x2C\x39\x36\x30\x30\x0D\x0A"));
+        QCOMPARE(CommSetText(1, 19200), QByteArray("1,19200\r\n"));
+    }
+
+    void writeReplacesTheOldFile() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(WriteFile(CommSetPath(dir), "16,19200\r\nsome older and much longer text\r\n"));
+        QVERIFY(WriteCommSet(dir.path(), 7, 4800));
+        QCOMPARE(ReadFile(CommSetPath(dir)), QByteArray("7,4800\r\n")); // no stale tail
+        const CommSetContent c = ReadCommSet(dir.path());
+        QVERIFY(c.status == Status::Valid && c.port == 7 && c.rate == 4800);
+        // The temporary file was renamed, not left behind.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QString::fromLatin1(kCommSetName)});
+    }
+
+    void writeFails() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(!WriteCommSet(dir.filePath(QStringLiteral("no/such/dir")), 4, 9600));
+
+        QVERIFY(QDir(dir.path()).mkdir(QString::fromLatin1(kCommSetName)));
+        QVERIFY(WriteFile(CommSetPath(dir) + QStringLiteral("/inside"), "x"));
+        QVERIFY(!WriteCommSet(dir.path(), 4, 9600));
+        QVERIFY(QFileInfo(CommSetPath(dir)).isDir());
+        QVERIFY(QFileInfo::exists(CommSetPath(dir) + QStringLiteral("/inside")));
+    }
+
+    void parseLineSettings_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected"); // rate, parity, data and stop bits; "" if refused
+        const auto row = [](const char *name, const char *text, const char *expected) {
+            QTest::newRow(name) << QString::fromLatin1(text) << QString::fromLatin1(expected);
+        };
+        row("the usual", "9600,N,8,1", "9600 N 8 1");
+        row("lower-case parity", "19200,n,8,1", "19200 N 8 1");
+        row("even parity 7 data 2 stop", "4800,E,7,2", "4800 E 7 2");
+        row("rate 0", "0,N,8,1", "");
+        row("negative rate", "-9600,N,8,1", "");
+        row("unknown parity", "9600,X,8,1", "");
+        row("9 data bits", "9600,N,9,1", "");
+        row("3 stop bits", "9600,N,8,3", "");
+        row("missing field", "9600,N,8", "");
+        row("empty", "", "");
+    }
+    void parseLineSettings() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        const std::optional<LineSettings> s = ParseLineSettings(text);
+        QCOMPARE(s ? QStringLiteral("%1 %2 %3 %4")
+                         .arg(s->baudRate)
+                         .arg(QChar::fromLatin1(s->parity))
+                         .arg(s->dataBits)
+                         .arg(s->stopBits)
+                   : QString(),
+                 expected);
+    }
+
+    void lineSettingsText() {
+        QCOMPARE(LineSettingsText(9600), QStringLiteral("9600,N,8,1"));
+        const std::optional<LineSettings> s = ParseLineSettings(LineSettingsText(19200));
+        QVERIFY(s && s->baudRate == 19200);
+    }
+
+    void baudRateFromText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("plain") << QStringLiteral("19200") << 19200;
+        QTest::newRow("blanks around") << QStringLiteral(" 9600 ") << 9600;
+        QTest::newRow("fraction rounds") << QStringLiteral("9600.4") << 9600;
+        QTest::newRow("zero") << QStringLiteral("0") << kNone;
+        QTest::newRow("negative") << QStringLiteral("-4800") << kNone;
+        QTest::newRow("beyond int16") << QStringLiteral("38400") << kNone;
+        QTest::newRow("letters") << QStringLiteral("abc") << kNone;
+        QTest::newRow("empty") << QString() << kNone;
+    }
+    void baudRateFromText() {
+        QFETCH(QString, text);
+        QFETCH(int, rate);
+        CompareField(BaudRateFromText(text), rate);
+    }
+
+#ifdef Q_OS_UNIX
+    void portDevice() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QCOMPARE(PortDevice(4, dir.path()), QStringLiteral("/dev/ttyS3"));
+        QCOMPARE(PortDevice(1, dir.path()), QStringLiteral("/dev/ttyS0"));
+
+        const QString target = dir.filePath(QStringLiteral("adapter"));
+        const QString link = dir.filePath(QStringLiteral("COM4"));
+        QVERIFY(WriteFile(target, ""));
+        QVERIFY(QFile::link(target, link));
+        QCOMPARE(PortDevice(4, dir.path()), QFileInfo(target).canonicalFilePath());
+        QCOMPARE(PortDevice(5, dir.path()), QStringLiteral("/dev/ttyS4"));
+
+        // An unplugged adapter leaves the link dangling; it must not fall back to ttyS3.
+        QVERIFY(QFile::remove(target));
+        QCOMPARE(PortDevice(4, dir.path()), QFileInfo(link).absoluteFilePath());
+    }
+#endif
+};
+
+QTEST_GUILESS_MAIN(TstCommSet)
+#include "tst_commset.moc"
