@@ -25,6 +25,8 @@ public:
     enum Event : std::int16_t {
         NoEvent = 0,
         Receive = 2,
+        // Qt 6's serial port no longer reports break, framing, overrun and parity errors,
+        // so these codes are reserved for a serial layer that does.
         Break = 1001,
         Framing = 1004,
         Overrun = 1006,
