@@ -132,6 +132,8 @@ void frmMain::buildLayout() {
         auto *value = TextBox(PictureShow, Indexed("txtValue", c.box), QStringLiteral("0"),
                               Tw(1560, boxTop, 2895, 780), QString::fromUtf8(c.captionText));
         value->setFont(fonts::Song(36));
+        if (!visible)
+            value->setFocusPolicy(Qt::NoFocus); // Tab must not wander out of sight
         txtValue.add(c.box, value);
 
         auto *unit = Label(PictureShow, Indexed("lblDanWei", c.unit), QString::fromUtf8(c.unitText),

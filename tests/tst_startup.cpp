@@ -250,8 +250,10 @@ private slots:
         QVERIFY(visible.contains(w.txtValue(0)->geometry()));
         QVERIFY(visible.contains(w.lblDanWei(2)->geometry()));
         QVERIFY(visible.contains(w.lblDanWei(0)->geometry()));
-        for (int i : {1, 2, 3})
+        for (int i : {1, 2, 3}) {
             QVERIFY(!visible.intersects(w.txtValue(i)->geometry()));
+            QCOMPARE(w.txtValue(i)->focusPolicy(), Qt::NoFocus);
+        }
         for (int i : {1, 3, 4, 5, 7, 10})
             QVERIFY(!visible.intersects(w.lblDanWei(i)->geometry()));
 
