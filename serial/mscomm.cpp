@@ -1,5 +1,6 @@
 #include "mscomm.h"
 
+#include "linecounters.h"
 #include "linesettings.h"
 #include "portmap.h"
 
@@ -87,6 +88,7 @@ bool MSComm::setPortOpen(bool open) {
         return false;
     }
     port_->clear(QSerialPort::AllDirections);
+    lineCounters_ = ReadLineCounters(port_->handle());
     return true;
 }
 
@@ -143,6 +145,12 @@ bool MSComm::setRThreshold(std::int16_t threshold) {
     if (threshold < 0)
         return false;
     rThreshold_ = threshold;
+    if (threshold == 0 || buffer_.size() < threshold) {
+        // An event still waiting (a message box is open) would report a threshold that no
+        // longer holds; 0 means no receive events at all.
+        receiveRaised_ = false;
+        dropPendingReceive();
+    }
     raiseIfThresholdReached();
     return true;
 }
@@ -169,9 +177,12 @@ QByteArray MSComm::input() {
 }
 
 void MSComm::takeIncoming() {
+    if (deviceLost_)
+        return;
     const QByteArray chunk = port_->readAll();
     if (chunk.isEmpty())
         return;
+    postLineErrors();
     const qsizetype room = kInBufferSize - buffer_.size();
     buffer_.append(chunk.first(std::min(room, chunk.size())));
     if (chunk.size() > room && !overflowRaised_) {
@@ -191,9 +202,8 @@ void MSComm::onPortError(QSerialPort::SerialPortError error) {
         // reporting it in a tight loop, so the port reads closed from now on and is closed
         // as soon as control is back in the event loop: closing it inside Qt's own
         // notification is not safe.
+        // A reply that had already arrived is still delivered, before the loss.
         deviceLost_ = true;
-        receiveRaised_ = false;
-        dropPendingReceive();
         post(DeviceLost);
         QMetaObject::invokeMethod(
             this,
@@ -212,7 +222,35 @@ void MSComm::onPortError(QSerialPort::SerialPortError error) {
     port_->clearError();
 }
 
+// A damaged byte arrives as data too, so looking after each read catches every error.
+void MSComm::postLineErrors() {
+    if (!lineCounters_)
+        return;
+    const auto now = ReadLineCounters(port_->handle());
+    if (!now)
+        return;
+    for (LineError error : LineErrorsBetween(*lineCounters_, *now)) {
+        switch (error) {
+        case LineError::Break:
+            post(Break);
+            break;
+        case LineError::Framing:
+            post(Framing);
+            break;
+        case LineError::Parity:
+            post(Parity);
+            break;
+        case LineError::Overrun:
+            post(Overrun);
+            break;
+        }
+    }
+    lineCounters_ = now;
+}
+
 void MSComm::raiseIfThresholdReached() {
+    if (!portOpen())
+        return; // bytes left from a lost device raise nothing new
     if (!receiveRaised_ && rThreshold_ > 0 && buffer_.size() >= rThreshold_) {
         receiveRaised_ = true;
         post(Receive);

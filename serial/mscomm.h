@@ -14,8 +14,11 @@
 #include <QSerialPort>
 #include <QString>
 
+#include "linecounters.h"
+
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 class MSComm : public QObject {
     Q_OBJECT
@@ -25,8 +28,8 @@ public:
     enum Event : std::int16_t {
         NoEvent = 0,
         Receive = 2,
-        // Qt 6's serial port no longer reports break, framing, overrun and parity errors,
-        // so these codes are reserved for a serial layer that does.
+        // Line errors, read from the driver's counters where it keeps them (Linux UARTs
+        // and most USB adapters; not pseudo-terminals).
         Break = 1001,
         Framing = 1004,
         Overrun = 1006,
@@ -36,7 +39,7 @@ public:
         DeviceLost = 1011, // the device disappeared; the port has been closed
     };
 
-    // Bytes kept for the program before the oldest unread ones would be overwritten.
+    // Bytes kept for the program; what arrives beyond them is dropped and reported.
     static constexpr qsizetype kInBufferSize = 64 * 1024;
 
     explicit MSComm(QString programDir, QObject *parent = nullptr);
@@ -100,6 +103,7 @@ private:
     void onPortError(QSerialPort::SerialPortError error);
     bool applySettings();
     void closeAndForget();
+    void postLineErrors();
     void raiseIfThresholdReached();
     void post(Event event);
     void forgetRaisedEvents();
@@ -121,6 +125,7 @@ private:
     bool receiveRaised_ = false; // a Receive event stands for the bytes now buffered
     bool overflowRaised_ = false;
     bool deviceLost_ = false; // the port reads closed although Qt has not closed it yet
+    std::optional<LineCounters> lineCounters_;
 
     std::deque<Event> pending_;
     int holds_ = 0;

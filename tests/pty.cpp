@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -61,6 +62,18 @@ QByteArray Pty::receive(qsizetype count, int timeoutMs) const {
         }
     }
     return got;
+}
+
+bool Pty::waitUntilQueued(int count, int timeoutMs) const {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        int queued = 0;
+        if (::ioctl(slave_, FIONREAD, &queued) == 0 && queued >= count)
+            return true;
+        ::usleep(1000);
+    }
+    return false;
 }
 
 void Pty::unplug() {

@@ -21,6 +21,9 @@ public:
     void send(const QByteArray &bytes) const;
     // What the program sent, collected until `count` bytes have come or the wait ends.
     QByteArray receive(qsizetype count, int timeoutMs = 2000) const;
+    // Waits, without running the event loop, until `count` bytes wait in the system's
+    // buffer of the slave side, unread by anyone.
+    bool waitUntilQueued(int count, int timeoutMs = 2000) const;
     // The device disappears: both sides of the test's own end are closed.
     void unplug();
 

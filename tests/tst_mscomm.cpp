@@ -2,6 +2,7 @@
 // events held while a modal loop runs, and a device that disappears.
 
 #include "pty.h"
+#include "serial/linecounters.h"
 #include "serial/mscomm.h"
 
 #include <QEventLoop>
@@ -12,14 +13,17 @@
 #include <QtTest>
 
 #include <memory>
-#include <unistd.h>
 #include <vector>
+
+Q_DECLARE_METATYPE(LineCounters)
 
 namespace {
 
-// Lets the event loop run long enough for bytes in flight to be taken in.
-void Settle(int ms = 150) {
-    QTest::qWait(ms);
+// Runs whatever delivery is already posted. Events are posted the moment bytes are taken
+// in, so after the bytes are seen in the buffer this shows every event they raise.
+void DeliverPosted() {
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
 }
 
 struct Recorder {
@@ -128,7 +132,8 @@ private slots:
         openOnPty();
         QVERIFY(comm_->setRThreshold(9));
         pty_->send(QByteArray::fromHex("0103040001"));
-        Settle();
+        QTRY_COMPARE(comm_->inBufferCount(), 5);
+        DeliverPosted();
         QVERIFY(rec_.events.empty());
 
         pty_->send(QByteArray::fromHex("0002AABB"));
@@ -137,7 +142,8 @@ private slots:
 
         // More bytes before the buffer is read raise nothing new.
         pty_->send(QByteArray::fromHex("CCDDEE"));
-        Settle();
+        QTRY_COMPARE(comm_->inBufferCount(), 12);
+        DeliverPosted();
         QCOMPARE(rec_.events.size(), size_t(1));
         QCOMPARE(comm_->input(), QByteArray::fromHex("01030400010002AABBCCDDEE"));
         QCOMPARE(comm_->inBufferCount(), 0);
@@ -151,9 +157,9 @@ private slots:
         openOnPty();
         QVERIFY(comm_->setRThreshold(0));
         pty_->send(QByteArray::fromHex("010602"));
-        Settle();
+        QTRY_COMPARE(comm_->inBufferCount(), 3);
+        DeliverPosted();
         QVERIFY(rec_.events.empty());
-        QCOMPARE(comm_->inBufferCount(), 3);
 
         QVERIFY(comm_->setRThreshold(3));
         QVERIFY2(rec_.events.empty(), "OnComm must never run inside a property write");
@@ -168,9 +174,9 @@ private slots:
         QTRY_COMPARE(comm_->inBufferCount(), 4);
         // These have reached the system's buffer but not the program's yet.
         pty_->send(QByteArray::fromHex("0506"));
-        ::usleep(50 * 1000);
+        QVERIFY(pty_->waitUntilQueued(2));
         QVERIFY(comm_->setInBufferCount(0));
-        Settle();
+        DeliverPosted();
         QCOMPARE(comm_->inBufferCount(), 0);
         QVERIFY(comm_->input().isEmpty());
     }
@@ -184,7 +190,7 @@ private slots:
             QTRY_COMPARE(comm_->inBufferCount(), 1);
             QVERIFY(comm_->setInBufferCount(0));
         }
-        Settle();
+        DeliverPosted();
         QVERIFY(rec_.events.empty());
     }
 
@@ -209,11 +215,16 @@ private slots:
         {
             const auto hold = comm_->holdEvents();
             QEventLoop modal;
-            QTimer::singleShot(20, [&] { pty_->send(QByteArray::fromHex("010304")); });
-            QTimer::singleShot(300, [&] {
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, &modal, [&] {
+                if (comm_->inBufferCount() < 3)
+                    return;
+                DeliverPosted();
                 eventsInsideLoop = rec_.events.size();
                 modal.quit();
             });
+            pty_->send(QByteArray::fromHex("010304"));
+            poll.start(5);
             modal.exec();
         }
         QCOMPARE(eventsInsideLoop, size_t(0));
@@ -232,11 +243,11 @@ private slots:
         QVERIFY(!comm_->portOpen());
 
         // The port itself is closed, so nothing keeps reporting the hang-up.
-        Settle(300);
-        QCOMPARE(rec_.events.size(), size_t(1));
         const auto *port = comm_->findChild<QSerialPort *>();
         QVERIFY(port);
-        QVERIFY(!port->isOpen());
+        QTRY_VERIFY(!port->isOpen());
+        DeliverPosted();
+        QCOMPARE(rec_.events.size(), size_t(1));
         QVERIFY(!comm_->setOutput(QByteArray(8, '\0')));
 
         // Plugged in again, the same control opens it.
@@ -255,10 +266,85 @@ private slots:
             QTRY_COMPARE(comm_->inBufferCount(), 2);
             QVERIFY(comm_->setPortOpen(false));
         }
-        Settle();
+        DeliverPosted();
         QVERIFY(rec_.events.empty());
         QCOMPARE(comm_->inBufferCount(), 0);
         QVERIFY(!comm_->portOpen());
+    }
+
+    void thresholdThatNoLongerHoldsWithdrawsTheEvent() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(1));
+        {
+            const auto hold = comm_->holdEvents();
+            pty_->send(QByteArray::fromHex("01"));
+            QTRY_COMPARE(comm_->inBufferCount(), 1);
+            QVERIFY(comm_->setRThreshold(0)); // receive notification off
+        }
+        DeliverPosted();
+        QVERIFY(rec_.events.empty());
+
+        {
+            const auto hold = comm_->holdEvents();
+            QVERIFY(comm_->setRThreshold(1));
+            QVERIFY(comm_->setRThreshold(5)); // a longer reply is now awaited
+        }
+        DeliverPosted();
+        QVERIFY(rec_.events.empty());
+        pty_->send(QByteArray::fromHex("02030405"));
+        QTRY_COMPARE(rec_.events.size(), size_t(1));
+    }
+
+    void unpluggingAfterAHeldReplyDeliversTheReplyFirst() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(3));
+        const auto *port = comm_->findChild<QSerialPort *>();
+        {
+            const auto hold = comm_->holdEvents();
+            pty_->send(QByteArray::fromHex("0A0B0C"));
+            QTRY_COMPARE(comm_->inBufferCount(), 3);
+            pty_->unplug();
+            QTRY_VERIFY(!port->isOpen());
+        }
+        QTRY_COMPARE(rec_.events.size(), size_t(2));
+        QCOMPARE(rec_.events[0], std::int16_t(MSComm::Receive));
+        QCOMPARE(rec_.events[1], std::int16_t(MSComm::DeviceLost));
+        QCOMPARE(comm_->input(), QByteArray::fromHex("0A0B0C"));
+
+        // Nothing of a lost device raises further events.
+        QVERIFY(comm_->setRThreshold(1));
+        DeliverPosted();
+        QCOMPARE(rec_.events.size(), size_t(2));
+    }
+
+    void lineErrorsFromTheDriversCounters_data() {
+        QTest::addColumn<LineCounters>("after");
+        QTest::addColumn<QList<int>>("errors");
+        const auto counters = [](std::uint32_t b, std::uint32_t f, std::uint32_t p,
+                                 std::uint32_t o) {
+            return LineCounters{b, f, p, o};
+        };
+        QTest::newRow("no change") << counters(1, 2, 3, 4) << QList<int>{};
+        QTest::newRow("framing") << counters(1, 3, 3, 4) << QList<int>{int(LineError::Framing)};
+        QTest::newRow("break and overrun")
+            << counters(2, 2, 3, 9) << QList<int>{int(LineError::Break), int(LineError::Overrun)};
+        QTest::newRow("parity") << counters(1, 2, 4, 4) << QList<int>{int(LineError::Parity)};
+        QTest::newRow("counter wrapped")
+            << counters(0, 2, 3, 4) << QList<int>{int(LineError::Break)};
+    }
+    void lineErrorsFromTheDriversCounters() {
+        QFETCH(LineCounters, after);
+        QFETCH(QList<int>, errors);
+        QList<int> found;
+        for (LineError e : LineErrorsBetween(LineCounters{1, 2, 3, 4}, after))
+            found << int(e);
+        QCOMPARE(found, errors);
+    }
+
+    void ptysKeepNoLineCounters() {
+        openOnPty();
+        const auto *port = comm_->findChild<QSerialPort *>();
+        QVERIFY(!ReadLineCounters(port->handle())); // so no line errors are invented here
     }
 
     void settingsApplyToAnOpenPort() {

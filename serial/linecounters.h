@@ -1,0 +1,26 @@
+#pragma once
+// Line errors (break, framing, parity, overrun) as the serial driver counts them. Qt's
+// serial port does not report them, so the control compares the driver's counters after
+// each read. Only Linux drivers keep such counters; elsewhere, and on pseudo-terminals,
+// there are none to read.
+
+#include <QtGlobal>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+struct LineCounters {
+    std::uint32_t breaks = 0;
+    std::uint32_t framing = 0;
+    std::uint32_t parity = 0;
+    std::uint32_t overrun = 0;
+};
+
+enum class LineError { Break, Framing, Parity, Overrun };
+
+// The driver's counters for an open port's handle, when it keeps any.
+std::optional<LineCounters> ReadLineCounters(qintptr handle);
+
+// One entry for each kind of error whose count went up, in the order above.
+std::vector<LineError> LineErrorsBetween(const LineCounters &before, const LineCounters &after);
