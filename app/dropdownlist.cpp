@@ -1,11 +1,17 @@
 #include "dropdownlist.h"
 
 #include <QLineEdit>
+#include <QWheelEvent>
 
 DropDownList::DropDownList(const QStringList &entries, const QString &initialText, QWidget *parent)
     : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert); // typed text never becomes an entry
+    setCompleter(nullptr);
+    // Qt picks the entry that matches the typed text when editing ends (Enter, or leaving
+    // the field); here only a choice from the list selects.
+    disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
+    disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
     addItems(entries);
     setCurrentIndex(-1);
     setEditText(initialText);
@@ -23,4 +29,9 @@ void DropDownList::selectEntry(int index) {
     setCurrentIndex(index);
     listIndex_ = index;
     emit Click();
+}
+
+// Scrolling past the list must not reopen ports.
+void DropDownList::wheelEvent(QWheelEvent *event) {
+    event->ignore();
 }

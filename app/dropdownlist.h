@@ -1,7 +1,9 @@
 #pragma once
 // An editable drop-down list whose selection is explicit: ListIndex() is the entry the
-// user picked or the program selected, and -1 as soon as text is typed. Click() is raised
-// for both, at once, so a programmatic selection runs its handler before returning.
+// user picked (from the list, or with the arrow keys) or the program selected, and -1 as
+// soon as text is typed. Click() is raised for both, at once, so a programmatic selection
+// runs its handler before returning. Typed text never turns into a selection: there is no
+// completion, and Enter does not pick the entry that matches it.
 
 #include <QComboBox>
 #include <QStringList>
@@ -16,6 +18,9 @@ public:
 
 signals:
     void Click();
+
+protected:
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     int listIndex_ = -1;

@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "appinfo.h"
+#include "programicon.h"
 #include "serial/mscomm.h"
 
 #include <QLabel>
@@ -11,16 +12,16 @@
 
 namespace {
 constexpr QSize kClientSize(834, 653); // 12510 x 9795 twips
-const QColor kBackground(224, 224, 224);
 } // namespace
 
 frmMain::frmMain(QString programDir, QWidget *parent)
     : QWidget(parent), programDir_(std::move(programDir)), messages_(appinfo::Title(), this) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(appinfo::Caption());
+    setWindowIcon(ProgramIcon());
     setFixedSize(kClientSize); // the layout never adapts, so the window does not resize
     QPalette background = palette();
-    background.setColor(QPalette::Window, kBackground);
+    background.setColor(QPalette::Window, kWindowGrey);
     setPalette(background);
     setAutoFillBackground(true);
     // Frame captions sit in the frame's top line, as technicians know them from the

@@ -9,6 +9,7 @@
 #include "serial/commset.h"
 #include "windowvariables.h"
 
+#include <QColor>
 #include <QWidget>
 
 class DrawnLine;
@@ -20,6 +21,9 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+
+// The window's light grey, shared by its frames, labels and picture boxes.
+inline const QColor kWindowGrey(224, 224, 224);
 
 class frmMain : public QWidget, public WindowVariables {
     Q_OBJECT

@@ -73,6 +73,9 @@ QPushButton *Button(QWidget *parent, const QString &name, const QString &caption
 
 QFrame *PictureBox(QWidget *parent, const char *name, QRect rect, bool bordered) {
     auto *box = Placed(new QFrame(parent), QLatin1String(name), rect);
+    QPalette palette = box->palette(); // the frames' style sheet does not pass the grey on
+    palette.setColor(QPalette::Window, kWindowGrey);
+    box->setPalette(palette);
     box->setAutoFillBackground(true);
     if (bordered)
         box->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -46,10 +47,14 @@ CommSetContent ParseCommSet(QByteArrayView content) {
 }
 
 CommSetContent ReadCommSet(const QString &dir) {
-    QFile file(QDir(dir).filePath(QString::fromLatin1(kCommSetName)));
-    if (!file.exists())
+    const QString path = QDir(dir).filePath(QString::fromLatin1(kCommSetName));
+    const QFileInfo info(path);
+    if (!info.exists())
         return {};
-    if (!file.open(QIODevice::ReadOnly))
+    // A directory, a pipe or a device in its place is no settings file; opening a pipe
+    // would block start-up.
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
         return Invalid();
     const QByteArray head = file.read(kMaxRead);
     if (!head.contains('\n') && !head.contains('\r') && !file.atEnd())

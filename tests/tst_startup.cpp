@@ -18,7 +18,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 #include <map>
 #include <memory>
@@ -38,6 +41,28 @@ QString TextOf(const QWidget *w) {
     if (auto *list = qobject_cast<const QComboBox *>(w))
         return list->currentText();
     return QStringLiteral("<no text>");
+}
+
+// What a real message box showed before it was closed.
+struct BoxSeen {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Closes the next message box as soon as it is up; it never stays open on a failure.
+void CloseNextBox(BoxSeen &seen) {
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, &seen] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+        poll->stop();
+        poll->deleteLater();
+        box->accept();
+    });
+    poll->start(5);
 }
 
 QString StartupFailure(int port) {
@@ -479,6 +504,73 @@ private slots:
         QVERIFY(w.MSComm1->portOpen()); // the port is opened all the same
     }
 
+    void enterAfterTypedTextSelectsNothing() {
+        writeCommSet("4,9600\r\n");
+        plug(4);
+        plug(1);
+        frmMain &w = start();
+        int clicks = 0;
+        connect(w.Combo1, &DropDownList::Click, &w, [&] { ++clicks; });
+        for (const QString &typed :
+             {QStringLiteral("C"), QStringLiteral("com1"), QStringLiteral("COM1")}) {
+            typeInto(w.Combo1, typed);
+            QTest::keyClick(w.Combo1, Qt::Key_Return);
+            emit w.Combo1->lineEdit()->editingFinished(); // what leaving the field does
+            QCOMPARE(w.Combo1->ListIndex(), -1);
+            QCOMPARE(w.Combo1->currentText(), typed); // nothing completed it either
+        }
+        QCOMPARE(clicks, 0);
+        QVERIFY(w.MSComm1->portOpen());
+        QCOMPARE(w.MSComm1->commPort(), 4);
+    }
+
+    void arrowKeysChooseAPort() {
+        plug(1);
+        plug(2);
+        frmMain &w = start();
+        QTest::keyClick(w.Combo1, Qt::Key_Down); // from no selection to the first entry
+        QCOMPARE(w.Combo1->ListIndex(), 0);
+        QVERIFY(w.MSComm1->portOpen());
+        QCOMPARE(w.MSComm1->commPort(), 1);
+        QTest::keyClick(w.Combo1, Qt::Key_Down);
+        QCOMPARE(w.Combo1->ListIndex(), 1);
+        QCOMPARE(w.MSComm1->commPort(), 2);
+        QVERIFY(w.MSComm1->portOpen());
+    }
+
+    void wheelOverTheListChangesNothing() {
+        writeCommSet("4,9600\r\n");
+        plug(4);
+        frmMain &w = start();
+        const QPoint centre = w.Combo1->rect().center();
+        QWheelEvent wheel(centre, w.Combo1->mapToGlobal(centre), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w.Combo1, &wheel);
+        QCOMPARE(w.Combo1->ListIndex(), 3);
+        QCOMPARE(w.MSComm1->commPort(), 4);
+    }
+
+    void aPipeInPlaceOfCommSetDoesNotBlock() {
+        QCOMPARE(::mkfifo(QFile::encodeName(path("comm.set")).constData(), 0600), 0);
+        frmMain &w = start();
+        expectOnlyMessage(StartupFailure(0), QStringLiteral("VORT系统出错提示"), MsgIcon::None);
+        QVERIFY(!w.MSComm1->portOpen());
+    }
+
+    void windowLooksAsDrawn() {
+        frmMain &w = start();
+        QVERIFY(!w.windowIcon().isNull());
+        // The picture boxes share the window's grey.
+        for (QWidget *box :
+             {static_cast<QWidget *>(w.PictureShow), static_cast<QWidget *>(w.Picture2)}) {
+            const QImage image = box->grab().toImage();
+            QCOMPARE(image.pixelColor(image.width() - 6, 6), QColor(224, 224, 224));
+        }
+        const QImage lamp = w.imgNotConnected->grab().toImage();
+        const QColor centre = lamp.pixelColor(9, 10);
+        QVERIFY(centre.red() > 150 && centre.green() < 100 && centre.blue() < 100);
+    }
+
     void serialEventsWaitForTheMessageBox() {
         writeCommSet("4,9600\r\n");
         plug(4);
@@ -488,11 +580,16 @@ private slots:
         connect(w.MSComm1, &MSComm::OnComm, &w, [&] { ++events; });
         w.messages().setPresenter([&](const Message &) {
             QEventLoop modal; // what a real box does
-            QTimer::singleShot(20, [&] { ports_[4]->send(QByteArray::fromHex("0103")); });
-            QTimer::singleShot(300, [&] {
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, &modal, [&] {
+                if (w.MSComm1->inBufferCount() < 2)
+                    return;
+                QCoreApplication::processEvents(); // anything posted would run now
                 eventsWhileShown = events;
                 modal.quit();
             });
+            ports_[4]->send(QByteArray::fromHex("0103"));
+            poll.start(5);
             modal.exec();
         });
         w.MsgBox(QStringLiteral("…"));
@@ -503,35 +600,19 @@ private slots:
 
     void realMessageBoxHasOkOnly() {
         MessageBoxService service(appinfo::Title(), nullptr);
-        QString title, text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QMessageBox::StandardButtons buttons;
-        QTimer::singleShot(0, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            title = box->windowTitle();
-            text = box->text();
-            icon = box->icon();
-            buttons = box->standardButtons();
-            box->accept();
-        });
+        BoxSeen seen;
+        CloseNextBox(seen);
         service.show(QStringLiteral("所选的串行端口已被其他设备所使用!"), MsgIcon::Warning,
                      QStringLiteral("系统信息"));
-        QCOMPARE(title, QStringLiteral("系统信息"));
-        QCOMPARE(text, QStringLiteral("所选的串行端口已被其他设备所使用!"));
-        QCOMPARE(icon, QMessageBox::Warning);
-        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(seen.title, QStringLiteral("系统信息"));
+        QCOMPARE(seen.text, QStringLiteral("所选的串行端口已被其他设备所使用!"));
+        QCOMPARE(seen.icon, QMessageBox::Warning);
+        QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 
-        QTimer::singleShot(0, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            title = box->windowTitle();
-            icon = box->icon();
-            box->accept();
-        });
+        CloseNextBox(seen);
         service.show(QStringLiteral("请选择端口"));
-        QCOMPARE(title, appinfo::Title());
-        QCOMPARE(icon, QMessageBox::NoIcon);
+        QCOMPARE(seen.title, appinfo::Title());
+        QCOMPARE(seen.icon, QMessageBox::NoIcon);
     }
 };
 

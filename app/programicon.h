@@ -1,0 +1,6 @@
+#pragma once
+// The program's icon, drawn at run time: a sensor's reading trace on a rounded tile.
+
+#include <QIcon>
+
+QIcon ProgramIcon();
