@@ -6,7 +6,6 @@ build=${BUILD_DIR:-$root/build}
 "$root/scripts/build.sh"
 
 work=$(mktemp -d)
-display=":$((90 + RANDOM % 100))"
 pids=()
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
@@ -15,13 +14,20 @@ cp "$build/bin/sensor-companion" "$work/"
 printf '4,19200\r\n' > "$work/comm.set"
 "$build/bin/sensor-sim" --link "$work/COM4" > "$work/sim.log" &
 pids+=($!)
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it once it is ready.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$work/display" >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do [ -s "$work/sim.log" ] && [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/sim.log" ] && [ -s "$work/display" ] && break; sleep 0.1; done
+display=":$(cat "$work/display")"
 
 DISPLAY=$display "$work/sensor-companion" >/dev/null 2>&1 &
 pids+=($!)
-sleep 2
+# The window is mapped and painted once a window of its size exists.
+for _ in $(seq 100); do
+  DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -q '834x653' && break
+  sleep 0.1
+done
+sleep 0.5
 mkdir -p "$root/docs"
 # Xvfb has no window manager, so the window sits at 0,0.
 DISPLAY=$display import -window root -crop 834x653+0+0 +repage "$root/docs/window.png"
