@@ -193,16 +193,17 @@ void MSComm::takeIncoming() {
 }
 
 void MSComm::onPortError(QSerialPort::SerialPortError error) {
-    if (!port_->isOpen() || deviceLost_)
-        return; // failures of open() are reported by its result
+    // Failures of open() are reported by its result; clearError() below reports NoError.
+    if (error == QSerialPort::NoError || !port_->isOpen() || deviceLost_)
+        return;
     switch (error) {
     case QSerialPort::ReadError:
     case QSerialPort::ResourceError:
         // The device is gone (unplugged, or the other end of a pty closed). Qt would go on
         // reporting it in a tight loop, so the port reads closed from now on and is closed
         // as soon as control is back in the event loop: closing it inside Qt's own
-        // notification is not safe.
-        // A reply that had already arrived is still delivered, before the loss.
+        // notification is not safe. A reply that had already arrived is still delivered,
+        // before the loss.
         deviceLost_ = true;
         post(DeviceLost);
         QMetaObject::invokeMethod(
