@@ -1,6 +1,5 @@
 #include "mscomm.h"
 
-#include "linecounters.h"
 #include "linesettings.h"
 #include "portmap.h"
 
@@ -230,22 +229,10 @@ void MSComm::postLineErrors() {
     const auto now = ReadLineCounters(port_->handle());
     if (!now)
         return;
-    for (LineError error : LineErrorsBetween(*lineCounters_, *now)) {
-        switch (error) {
-        case LineError::Break:
-            post(Break);
-            break;
-        case LineError::Framing:
-            post(Framing);
-            break;
-        case LineError::Parity:
-            post(Parity);
-            break;
-        case LineError::Overrun:
-            post(Overrun);
-            break;
-        }
-    }
+    // Indexed by LineError.
+    static constexpr Event kEvents[] = {Break, Framing, Parity, Overrun};
+    for (LineError error : LineErrorsBetween(*lineCounters_, *now))
+        post(kEvents[static_cast<int>(error)]);
     lineCounters_ = now;
 }
 
