@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <utility>
 
@@ -39,6 +40,24 @@ frmMain::~frmMain() = default;
 void frmMain::connectHandlers() {
     connect(Combo1, &DropDownList::Click, this, &frmMain::Combo1_Click);
     connect(cmdCom, &QPushButton::clicked, this, &frmMain::cmdCom_Click);
+    connect(MSComm1, &MSComm::OnComm, this, &frmMain::MSComm1_OnComm);
+
+    connect(comDoOnce, &QPushButton::clicked, this, &frmMain::comDoOnce_Click);
+    connect(cmdOneM, &QPushButton::clicked, this, &frmMain::cmdOneM_Click);
+    connect(cmdStopOnce, &QPushButton::clicked, this, &frmMain::cmdStopOnce_Click);
+    connect(Timer2, &QTimer::timeout, this, &frmMain::Timer2_Timer);
+
+    // The button arrays' handler is told which element was clicked.
+    for (const int i : cmdREAD.indexes()) {
+        const auto index = static_cast<std::int16_t>(i);
+        connect(cmdREAD(i), &QPushButton::clicked, this, [this, index] { cmdREAD_Click(index); });
+    }
+    for (const int i : cmdSet.indexes()) {
+        const auto index = static_cast<std::int16_t>(i);
+        connect(cmdSet(i), &QPushButton::clicked, this, [this, index] { cmdSet_Click(index); });
+    }
+    connect(cmdReadAdd, &QPushButton::clicked, this, &frmMain::cmdReadAdd_Click);
+    connect(cmdChangeID, &QPushButton::clicked, this, &frmMain::cmdChangeID_Click);
 }
 
 void frmMain::Form_Load() {

@@ -1,11 +1,13 @@
 #pragma once
 // frmMain: the program's one window. It owns every element, the serial control and the
 // window variables; the handlers are its members, defined beside the subsystem they
-// belong to (serial/ holds the port handlers).
+// belong to (serial/ the port handlers, modbus/ the send steps and the receiver,
+// operations/ the commands).
 
 #include "controlarray.h"
 #include "dropdownlist.h"
 #include "messagebox.h"
+#include "modbus/frame.h"
 #include "serial/commset.h"
 #include "windowvariables.h"
 
@@ -38,6 +40,19 @@ public:
     void cmdCom_Click();
     void OpenOnComm();
     void CloseOnComm();
+    void MSComm1_OnComm();
+    void comDoOnce_Click();
+    void cmdOneM_Click();
+    void Timer2_Timer();
+    void cmdStopOnce_Click();
+    void cmdREAD_Click(std::int16_t Index);
+    void cmdSet_Click(std::int16_t Index);
+    void cmdReadAdd_Click();
+    void cmdChangeID_Click();
+
+    // The CRC-16 of cmdstring(0) to cmdstring(j) into HiByte (low 8 bits, sent first) and
+    // LoByte (high 8 bits, sent second). Bytes beyond the array are not covered.
+    void Crc16(std::span<const std::uint8_t> cmdstring, std::int16_t j);
 
     // Every message goes through here: serial events wait while a box is open.
     void MsgBox(const QString &text, MsgIcon icon = MsgIcon::None, const QString &title = {});
@@ -94,6 +109,18 @@ private:
     void PortStartup(const CommSetContent &saved);
     bool TakeChosenPort();
     void OpenChosenPort();
+
+    // Steps of the send procedure every command follows.
+    void PrepareSerialControl();
+    void SealRequest(modbus::RequestFrame &frame);
+    void ShowLamp(QLabel *lamp);
+    void SendWhenOpen(const modbus::RequestFrame &frame);
+    bool PortFoundOpen();
+    void SendRead(const modbus::RequestFrame &frame, std::int16_t cmdType);
+    // The decoders: what a reply shows, by the pending operation.
+    void ShowMeasuredValues(const QByteArray &reply);
+    void ShowParameter(const QByteArray &reply);
+    void ShowAddress(const QByteArray &reply);
 
     QString programDir_;
     MessageBoxService messages_;

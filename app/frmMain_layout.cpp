@@ -269,6 +269,9 @@ void frmMain::buildLayout() {
         button->setFont(fonts::Song(14.25, true));
     Timer2 = new QTimer(this); // idle: no interval until polling starts
     Timer2->setObjectName(QStringLiteral("Timer2"));
+    // Ticks keep to the grid the start laid down (no drift); a late tick moves the next one
+    // instead of releasing a burst of missed ones.
+    Timer2->setTimerType(Qt::PreciseTimer);
 
     // "二次开发命令观察窗口"
     Frame1 =

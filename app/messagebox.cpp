@@ -9,10 +9,12 @@ MessageBoxService::MessageBoxService(QString applicationTitle, QWidget *parent)
 
 void MessageBoxService::show(const QString &text, MsgIcon icon, const QString &title) {
     const Message message{text, title.isEmpty() ? applicationTitle_ : title, icon};
+    ++showing_;
     if (presenter_)
         presenter_(message);
     else
         showModal(message);
+    --showing_;
 }
 
 void MessageBoxService::showModal(const Message &message) const {

@@ -26,6 +26,9 @@ public:
     // Returns once the user has closed the box.
     void show(const QString &text, MsgIcon icon = MsgIcon::None, const QString &title = {});
 
+    // True while a box is open, so periodic work can wait instead of piling up boxes.
+    bool isShowing() const { return showing_ > 0; }
+
     void setPresenter(Presenter presenter) { presenter_ = std::move(presenter); }
     const QString &applicationTitle() const { return applicationTitle_; }
 
@@ -35,4 +38,5 @@ private:
     QString applicationTitle_;
     QWidget *parent_;
     Presenter presenter_;
+    int showing_ = 0;
 };

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Renders the window under Xvfb, talking to the simulator, into docs/window.png.
+# Renders the window under Xvfb, talking to the simulator, into docs/window.png: the
+# window polls once a second for a few seconds, so it shows a reading, the last request
+# and reply, the lamp and both counters.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -28,6 +30,9 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 sleep 0.5
+# "循环" (the cycle button) at its place in the window, which sits at 0,0.
+DISPLAY=$display xdotool mousemove 452 468 click 1
+sleep 3.6
 mkdir -p "$root/docs"
 # Xvfb has no window manager, so the window sits at 0,0.
 DISPLAY=$display import -window root -crop 834x653+0+0 +repage "$root/docs/window.png"

@@ -1,0 +1,78 @@
+// The receiver: every serial event is counted; a receive event takes all buffered bytes,
+// shows them, and hands them to the decoder of the pending operation. Replies are not
+// checked (CRC, address, length): the technician sees exactly what the line delivered.
+
+#include "app/frmMain.h"
+#include "app/runtime.h"
+#include "decoding.h"
+#include "serial/mscomm.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+namespace {
+
+void SetTextColor(QLineEdit *box, const QColor &color) {
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Text, color);
+    box->setPalette(palette);
+}
+
+} // namespace
+
+void frmMain::MSComm1_OnComm() {
+    // At the top of its range the counter stays put instead of wrapping.
+    if (const auto next = rt::CheckedAdd(CommCount, std::int32_t{1}))
+        CommCount = *next;
+    lblErrCounter->setText(rt::DecimalText(CommCount));
+
+    if (MSComm1->commEvent() != MSComm::Receive)
+        return;
+    const QByteArray reply = MSComm1->input();
+    MSComm1->setInBufferCount(0);
+    txtState->setPlainText(modbus::ReplyText(reply));
+
+    switch (CmdType) {
+    case 1:
+        ShowMeasuredValues(reply);
+        break;
+    case 2:
+        ShowParameter(reply);
+        break;
+    case 5:
+        ShowAddress(reply);
+        break;
+    default:
+        break; // a write's echo and anything before the first request: shown only
+    }
+    ShowLamp(imgConnected);
+}
+
+void frmMain::ShowMeasuredValues(const QByteArray &reply) {
+    const modbus::MeasuredDisplay shown = modbus::DecodeMeasured(reply, txtStartID->text());
+    for (int channel = 0; channel < modbus::kChannels; ++channel) {
+        QLineEdit *box = txtValue(channel);
+        if (!box)
+            continue;
+        if (shown.text[channel])
+            box->setText(*shown.text[channel]);
+        if (shown.black[channel])
+            SetTextColor(box, Qt::black);
+    }
+}
+
+void frmMain::ShowParameter(const QByteArray &reply) {
+    const auto text = modbus::DecodeParameter(reply, ParamIndex);
+    if (QLineEdit *box = txtsetValue(ParamIndex); text && box)
+        box->setText(*text);
+}
+
+void frmMain::ShowAddress(const QByteArray &reply) {
+    const auto text = modbus::DecodeAddress(reply);
+    if (!text)
+        return;
+    if (QLineEdit *current = txtSetID(0))
+        current->setText(*text);
+    txtStationID->setText(*text);
+}

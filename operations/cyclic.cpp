@@ -1,0 +1,63 @@
+// The cyclic query: Timer2 runs the one-shot query at the user's interval while a port is
+// ready, and lblCounter counts the ticks that send.
+
+#include "app/frmMain.h"
+#include "app/runtime.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kFirstShownAgain = 65535; // above this the poll counter starts over
+
+double CaptionValue(const QLabel *label) {
+    return rt::ToNumber(label->text()).value_or(0);
+}
+
+} // namespace
+
+void frmMain::cmdOneM_Click() {
+    PictureShow->setVisible(true);
+    lblCounter->setText(QStringLiteral("1"));
+    CommCount = 1;
+    lblErrCounter->setText(QStringLiteral("1"));
+
+    const QString interval = txtTimerSet->text();
+    if (!rt::IsNumeric(interval)) {
+        MsgBox(QStringLiteral("你输入的定时时长格式有误，应该为数字，值范围为100-60000!"));
+        return;
+    }
+    const double whole = std::floor(*rt::ToNumber(interval));
+    if (whole < 50 || whole > 60000) {
+        MsgBox(QStringLiteral("你输入的定时时长格式有误，应该为数字，值范围为50-60000!"));
+        return;
+    }
+    // Rounded, not floored: 60000.9 passes the range test and gives 60001 ms.
+    Timer2->setInterval(*rt::RoundedTo<std::int32_t>(interval));
+    if (!Timer2->isActive())
+        Timer2->start();
+}
+
+void frmMain::Timer2_Timer() {
+    // While a message box is open the tick is dropped: a field error shows one box, not
+    // one per tick, and polling goes on once the box is closed.
+    if (messages().isShowing())
+        return;
+    if (!rt::IsNumeric(txtDataLength->text()))
+        txtDataLength->setText(QStringLiteral("1"));
+    if (CaptionValue(lblCounter) > kFirstShownAgain)
+        lblCounter->setText(QStringLiteral("0"));
+    if (!CommReady)
+        return;
+    lblCounter->setText(rt::DecimalText(static_cast<long long>(CaptionValue(lblCounter)) + 1));
+    comDoOnce_Click();
+}
+
+void frmMain::cmdStopOnce_Click() {
+    PictureShow->setVisible(true);
+    Timer2->stop();
+}

@@ -1,0 +1,69 @@
+// Calibration parameters: a read asks for one register at the start address + 4 + index,
+// a write sets register 0x0A04 + index with function 6.
+
+#include "app/frmMain.h"
+#include "app/runtime.h"
+#include "parameterencoding.h"
+#include "serial/mscomm.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+void frmMain::cmdREAD_Click(std::int16_t Index) {
+    CmdText.clear();
+    txtState->clear();
+    // From here on a step that fails is skipped: a field that does not convert leaves its
+    // byte at 0 and the request still goes out.
+    ParamIndex = Index;
+    if (!PortFoundOpen())
+        return;
+
+    modbus::RequestFrame frame{};
+    frame[0] = rt::FlooredTo<std::uint8_t>(txtStationID->text()).value_or(0);
+    frame[1] = rt::RoundedTo<std::uint8_t>(txtFunID->text()).value_or(0);
+    if (const auto start = rt::ToNumber(txtStartID->text()))
+        frame[3] = rt::FlooredTo<std::uint8_t>(*start + Index + 4).value_or(0);
+    frame[5] = 0x01;
+    SealRequest(frame);
+    SendRead(frame, 2);
+}
+
+void frmMain::cmdSet_Click(std::int16_t Index) {
+    const QLineEdit *entry = txtsetValue(Index);
+    if (!entry)
+        return;
+    // Nothing is sent for a value that has no register encoding, and a station field that
+    // does not convert is refused rather than sent as 0: a write to 0 is a broadcast that
+    // would reconfigure every module on the bus.
+    const auto value = operations::ParameterRegisterValue(entry->text(), Index);
+    if (!value) {
+        MsgBox(QStringLiteral("你输入的值有误!"));
+        return;
+    }
+    const auto station = rt::FlooredTo<std::uint8_t>(txtStationID->text());
+    if (!station) {
+        MsgBox(QStringLiteral("你输入的设备地址格式有误!"));
+        return;
+    }
+
+    CmdType = 3;
+    CmdText.clear();
+    txtState->clear();
+    PrepareSerialControl();
+
+    const modbus::RequestFrame frame = [&] {
+        modbus::RequestFrame f{*station,
+                               0x06,
+                               0x0A,
+                               static_cast<std::uint8_t>(Index + 4),
+                               static_cast<std::uint8_t>(*value / 256),
+                               static_cast<std::uint8_t>(*value % 256)};
+        SealRequest(f);
+        return f;
+    }();
+    ReplyLen = 6;
+    CmdText = modbus::RequestText(frame);
+    MSComm1->setRThreshold(6);
+    txtCommand->setText(CmdText);
+    SendWhenOpen(frame);
+}
