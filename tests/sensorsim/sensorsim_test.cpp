@@ -6,16 +6,23 @@
 #include "check.hpp"
 #include "sim_process.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 #include <modbus.h>
@@ -24,6 +31,7 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using Block = std::array<std::uint16_t, 3>; // registers 4..6: coefficient, offset, gain
 namespace fs = std::filesystem;
@@ -72,19 +80,64 @@ std::string fileText(const std::string &path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// What arrives until the line has been quiet for `quiet` (or `limit` bytes came).
-Bytes collect(int fd, std::chrono::milliseconds quiet, std::size_t limit = 4096) {
-    Bytes got;
+// Written out here rather than shared with the simulator, so a wrong CRC there shows.
+std::uint16_t crc16(const Bytes &bytes) {
+    std::uint16_t crc = 0xFFFF;
+    for (const std::uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint16_t>((crc & 1U) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1);
+        }
+    }
+    return crc;
+}
+
+Bytes withCrc(Bytes frame) {
+    const std::uint16_t crc = crc16(frame);
+    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return frame;
+}
+
+bool crcOk(const Bytes &frame) {
+    return frame.size() >= 4 && withCrc({frame.begin(), frame.end() - 2}) == frame;
+}
+
+// The clock the simulator stamps its log with, in the same microseconds.
+long long monotonicMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
+}
+
+// Each read() on its own, to see how a reply was cut up on its way: until the line has been
+// quiet for `quiet`, or `limit` bytes came.
+std::vector<Bytes> collectReads(int fd, std::chrono::milliseconds quiet, std::size_t limit = 4096) {
+    std::vector<Bytes> reads;
+    std::size_t got = 0;
     std::array<std::uint8_t, 256> chunk{};
     pollfd p{fd, POLLIN, 0};
-    while (got.size() < limit && poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
+    while (got < limit && poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
         const ssize_t n = read(fd, chunk.data(), chunk.size());
         if (n <= 0) {
             break;
         }
-        got.insert(got.end(), chunk.begin(), chunk.begin() + n);
+        reads.emplace_back(chunk.begin(), chunk.begin() + n);
+        got += static_cast<std::size_t>(n);
     }
-    return got;
+    return reads;
+}
+
+Bytes joined(const std::vector<Bytes> &parts) {
+    Bytes all;
+    for (const Bytes &part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+Bytes collect(int fd, std::chrono::milliseconds quiet, std::size_t limit = 4096) {
+    return joined(collectReads(fd, quiet, limit));
 }
 
 bool sendRaw(int fd, const Bytes &bytes) {
@@ -98,6 +151,81 @@ Block readBlock(modbus_t *ctx) {
     return block;
 }
 
+struct LogLine {
+    long long micros = 0;
+    std::string kind;
+    Bytes bytes;
+};
+
+// Every line must match the documented format; a line that doesn't fails the check and
+// is left out.
+std::vector<LogLine> parseLog(const std::string &path) {
+    static const std::regex format(R"(^(\d+)\.(\d{6}) ([a-z]+)((?: [0-9A-F]{2})*)$)");
+    std::vector<LogLine> lines;
+    std::istringstream in(fileText(path));
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        if (!CHECK(std::regex_match(text, m, format))) {
+            std::fprintf(stderr, "  log line: %s\n", text.c_str());
+            continue;
+        }
+        LogLine line;
+        line.micros = std::stoll(m[1]) * 1'000'000 + std::stoll(m[2]);
+        line.kind = m[3];
+        std::istringstream hexBytes(m[4]);
+        for (unsigned byte = 0; hexBytes >> std::hex >> byte;) {
+            line.bytes.push_back(static_cast<std::uint8_t>(byte));
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::vector<LogLine> ofKind(const std::vector<LogLine> &lines, const std::string &kind) {
+    std::vector<LogLine> out;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(out),
+                 [&kind](const LogLine &l) { return l.kind == kind; });
+    return out;
+}
+
+// The simulator writes a log line just after the event, so a test can be a moment ahead.
+std::vector<LogLine> waitForLog(const std::string &path, std::size_t count) {
+    const auto lineCount = [&path] {
+        const std::string text = fileText(path);
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+    const auto deadline = Clock::now() + processTimeout;
+    while (lineCount() < count && Clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    return parseLog(path);
+}
+
+// A simulator for one scenario, with its ready line read and checked.
+struct Sim {
+    std::string link;
+    std::unique_ptr<SimProcess> process;
+    bool ready = false;
+};
+
+Sim startSim(const std::string &exe, const std::string &link, std::vector<std::string> extra) {
+    std::vector<std::string> args{"--link", link, "--stdin-eof-exits"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Sim sim{link, std::make_unique<SimProcess>(exe, args)};
+    const auto line = sim.process->readLine(processTimeout);
+    sim.ready = CHECK(line == "sensor-sim: " + link + " -> " + linkTarget(link) + ", address 1");
+    return sim;
+}
+
+const Bytes readSettings = withCrc({0x01, 0x03, 0x00, 0x04, 0x00, 0x03});
+const Bytes settingsReply = withCrc({0x01, 0x03, 0x06, 0x27, 0x10, 0x00, 0x00, 0x00, 0x01});
+
+// Sends `request` raw and returns everything up to `expected` bytes or a quiet spell.
+Bytes exchange(int fd, const Bytes &request, std::size_t expected = 4096) {
+    CHECK(sendRaw(fd, request));
+    return collect(fd, 300ms, expected);
+}
+
 void testRejectsBadArguments(const std::string &exe, const std::string &dir) {
     const std::string link = dir + "/BAD";
     const std::string log = dir + "/stderr.txt";
@@ -109,6 +237,18 @@ void testRejectsBadArguments(const std::string &exe, const std::string &dir) {
         {"--link", link, "--address", "7x"},
         {"--link", link, "--baud", "fast"},
         {"--link", link, "--frobnicate"},
+        {"--link", link, "--log"},
+        {"--link", link, "--log", ""},
+        {"--link", link, "--delay", "-5"},
+        {"--link", link, "--split", "0"},
+        {"--link", link, "--gap", "10"}, // without --split
+        {"--link", link, "--bad-crc", "x"},
+        {"--link", link, "--drop", "0"},
+        {"--link", link, "--noise", "2:0"},
+        {"--link", link, "--noise", ":3"},
+        {"--link", link, "--noise", "2:"},
+        {"--link", link, "--seed", "-1"},
+        {"--link", link, "--wire-time=1"},
     };
     for (const auto &args : cases) {
         std::string label = "bad arguments:";
@@ -131,27 +271,88 @@ void testRejectsBadArguments(const std::string &exe, const std::string &dir) {
     CHECK(fileText(file) == "keep me");
 }
 
+// The simulated room: 300..800 lx, plus a few lx of noise.
+constexpr int minLux = 290;
+constexpr int maxLux = 810;
+
 void testMeasurementBlock(modbus_t *ctx) {
     check::Scope scope("measurement block");
-    std::array<std::uint16_t, 7> holding{};
-    std::array<std::uint16_t, 7> input{};
-    if (!CHECK_EQ(modbus_read_registers(ctx, 0, 7, holding.data()), 7) ||
-        !CHECK_EQ(modbus_read_input_registers(ctx, 0, 7, input.data()), 7)) {
+    std::array<std::uint16_t, 16> holding{};
+    std::array<std::uint16_t, 16> input{};
+    if (!CHECK_EQ(modbus_read_registers(ctx, 0, 16, holding.data()), 16) ||
+        !CHECK_EQ(modbus_read_input_registers(ctx, 0, 16, input.data()), 16)) {
         return;
     }
     for (const auto &regs : {holding, input}) {
-        CHECK(regs[0] >= 400 && regs[0] <= 600);
-        CHECK((std::array{regs[1], regs[2], regs[3]}) == (Block{0, 0, 0}));
+        CHECK(regs[0] >= minLux && regs[0] <= maxLux);
+        CHECK(regs[2] >= 2300 && regs[2] <= 2400); // 23.00..24.00 degrees
         CHECK((std::array{regs[4], regs[5], regs[6]}) == defaults);
+        for (const int unused : {1, 3, 7, 8, 9, 10, 11, 12, 13, 14, 15}) {
+            CHECK_EQ(regs[static_cast<std::size_t>(unused)], 0);
+        }
     }
     // A live reading: it must move between requests and stay plausible.
-    std::uint16_t previous = input[0];
+    std::set<std::uint16_t> seen;
     for (int i = 0; i < 20; ++i) {
         std::uint16_t lux = 0;
         CHECK_EQ(modbus_read_registers(ctx, 0, 1, &lux), 1);
-        CHECK(lux != previous && lux >= 400 && lux <= 600);
-        previous = lux;
+        CHECK(lux >= minLux && lux <= maxLux);
+        seen.insert(lux);
     }
+    CHECK(seen.size() >= 3);
+
+    struct Range {
+        int start;
+        int count;
+        bool readable;
+    };
+    for (const Range &r :
+         {Range{0, 16, true}, Range{0x0A04, 3, true}, Range{0x0B00, 1, true}, Range{16, 1, false},
+          Range{0, 17, false}, Range{15, 2, false}, Range{0x0100, 1, false},
+          Range{0x0A03, 2, false}, Range{0x0A06, 2, false}, Range{0x0B01, 1, false}}) {
+        check::Scope row("read " + hex(r.start) + " x" + std::to_string(r.count));
+        std::array<std::uint16_t, 17> regs{};
+        const int got = modbus_read_registers(ctx, r.start, r.count, regs.data());
+        if (r.readable) {
+            CHECK_EQ(got, r.count);
+        } else {
+            CHECK_EQ(got, -1);
+            CHECK_EQ(errno, EMBXILADD);
+        }
+    }
+    std::uint16_t value = 0;
+    CHECK_EQ(modbus_read_input_registers(ctx, 16, 1, &value), -1);
+}
+
+// Register 0 is the raw reading x coefficient (register 4 / 10000) + offset (register 5).
+// The raw value is not visible, so each row compares with a default reading taken just
+// before; the tolerance covers the sensor noise of both reads.
+void testScaling(modbus_t *ctx) {
+    struct Case {
+        std::uint16_t coefficient;
+        std::uint16_t offset;
+    };
+    for (const Case &c : {Case{2000, 0}, Case{10000, 5000}, Case{65535, 0}, Case{0, 1234},
+                          Case{5000, 100}, Case{10000, 65535}, Case{30000, 64000}}) {
+        check::Scope scope("scaling x" + std::to_string(c.coefficient) + " +" +
+                           std::to_string(c.offset));
+        std::uint16_t before = 0;
+        std::uint16_t scaled = 0;
+        const std::array<std::uint16_t, 2> setting{c.coefficient, c.offset};
+        CHECK_EQ(modbus_write_registers(ctx, 0x0A04, 3, defaults.data()), 3);
+        CHECK_EQ(modbus_read_registers(ctx, 0, 1, &before), 1);
+        CHECK_EQ(modbus_write_registers(ctx, 0x0A04, 2, setting.data()), 2);
+        CHECK_EQ(modbus_read_registers(ctx, 0, 1, &scaled), 1);
+        const double factor = c.coefficient / 10000.0;
+        const double expected = before * factor + c.offset;
+        const double tolerance = 20.0 * factor + 1.0;
+        const double low = std::min(expected - tolerance, 65535.0);
+        const double high = std::min(expected + tolerance, 65535.0);
+        if (!CHECK(scaled >= low && scaled <= high)) {
+            std::fprintf(stderr, "  read %u, expected %.1f from %u\n", scaled, expected, before);
+        }
+    }
+    CHECK_EQ(modbus_write_registers(ctx, 0x0A04, 3, defaults.data()), 3);
 }
 
 void testSettings(modbus_t *ctx) {
@@ -268,6 +469,7 @@ void runMainScenario(const std::string &exe, const std::string &dir) {
 
     if (const Client client = connectClient(link, 1)) {
         testMeasurementBlock(client.get());
+        testScaling(client.get());
         testSettings(client.get());
         testReadAddressQuery(client.get(), {0xFA, 0x25, 0x01, 0x01, 0xE1, 0x67});
         testAddressChange(client.get());
@@ -297,6 +499,264 @@ void testStdinEofExits(const std::string &exe, const std::string &dir) {
     CHECK(!exists(link));
 }
 
+// Requests and replies are counted from 1, so which ones a fault hits is known up front.
+void testDropAndBadCrc(const std::string &exe, const std::string &dir) {
+    struct Case {
+        const char *name;
+        std::vector<std::string> args;
+        std::vector<int> errnos; // per request: 0 for success
+    };
+    const Case cases[] = {
+        {"--drop 3", {"--drop", "3"}, {0, 0, ETIMEDOUT, 0, 0, ETIMEDOUT, 0}},
+        {"--bad-crc 2", {"--bad-crc", "2"}, {0, EMBBADCRC, 0, EMBBADCRC, 0}},
+        {"--bad-crc 1", {"--bad-crc", "1"}, {EMBBADCRC, EMBBADCRC}},
+        {"--drop 2 --bad-crc 2", // replies are counted as sent, so 1 ok, 3 bad, 5 ok
+         {"--drop", "2", "--bad-crc", "2"},
+         {0, ETIMEDOUT, EMBBADCRC, ETIMEDOUT, 0}},
+    };
+    for (const Case &c : cases) {
+        check::Scope scope(c.name);
+        const std::string log = dir + "/faults.log";
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--log", log});
+        Sim sim = startSim(exe, dir + "/COM2", args);
+        const Client client = sim.ready ? connectClient(sim.link, 1) : nullptr;
+        if (!client) {
+            continue;
+        }
+        modbus_set_response_timeout(client.get(), 0, 300'000);
+        int dropped = 0;
+        for (std::size_t i = 0; i < c.errnos.size(); ++i) {
+            check::Scope row(std::string(c.name) + ", request " + std::to_string(i + 1));
+            std::uint16_t value = 0;
+            errno = 0;
+            const int got = modbus_read_registers(client.get(), 4, 1, &value);
+            CHECK_EQ(got, c.errnos[i] == 0 ? 1 : -1);
+            CHECK_EQ(c.errnos[i] == 0 ? 0 : errno, c.errnos[i]);
+            dropped += c.errnos[i] == ETIMEDOUT ? 1 : 0;
+        }
+        // rx for each request; drop or tx for each; badcrc before each spoiled tx.
+        const auto spoiled = std::count(c.errnos.begin(), c.errnos.end(), EMBBADCRC);
+        const auto lines = waitForLog(log, c.errnos.size() * 2 + static_cast<std::size_t>(spoiled));
+        CHECK_EQ(ofKind(lines, "badcrc").size(), spoiled);
+        CHECK_EQ(ofKind(lines, "rx").size(), c.errnos.size());
+        CHECK_EQ(ofKind(lines, "drop").size(), dropped);
+        CHECK_EQ(ofKind(lines, "tx").size(), c.errnos.size() - static_cast<std::size_t>(dropped));
+        // A spoiled reply is announced by a badcrc line with the bytes as they should have
+        // been, right before the tx line with what went out.
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            if (lines[k].kind != "tx") {
+                continue;
+            }
+            const bool announced = k > 0 && lines[k - 1].kind == "badcrc";
+            CHECK(crcOk(lines[k].bytes) == !announced);
+            if (announced) {
+                CHECK(crcOk(lines[k - 1].bytes));
+                CHECK(lines[k - 1].bytes.size() == lines[k].bytes.size());
+            }
+        }
+    }
+}
+
+void testSplitReplies(const std::string &exe, const std::string &dir) {
+    check::Scope scope("--split 2 --gap 40");
+    Sim sim = startSim(exe, dir + "/COM2", {"--split", "2", "--gap", "40"});
+    const Client client = sim.ready ? connectClient(sim.link, 1) : nullptr;
+    if (!client) {
+        return;
+    }
+    const int fd = modbus_get_socket(client.get());
+    CHECK(sendRaw(fd, readSettings));
+    const auto reads = collectReads(fd, 1000ms, settingsReply.size());
+    CHECK(joined(reads) == settingsReply);
+    // Six pieces 40 ms apart; landing in one read would take a 200 ms stall of this test.
+    CHECK(reads.size() > 1);
+    CHECK(readBlock(client.get()) == defaults); // libmodbus puts the pieces together
+}
+
+void testNoise(const std::string &exe, const std::string &dir) {
+    check::Scope scope("--noise 2:5");
+    const std::string log = dir + "/noise.log";
+    Sim sim = startSim(exe, dir + "/COM2", {"--noise", "2:5", "--log", log});
+    const Client client = sim.ready ? connectClient(sim.link, 1) : nullptr;
+    if (!client) {
+        return;
+    }
+    const int fd = modbus_get_socket(client.get());
+    CHECK(exchange(fd, readSettings) == settingsReply);
+    const Bytes noisy = exchange(fd, readSettings);
+    CHECK(exchange(fd, readSettings) == settingsReply);
+
+    const auto noise = ofKind(waitForLog(log, 7), "noise");
+    if (CHECK_EQ(noise.size(), 1) && CHECK_EQ(noise[0].bytes.size(), 5) &&
+        CHECK_EQ(noisy.size(), settingsReply.size() + 5)) {
+        CHECK(Bytes(noisy.begin(), noisy.begin() + 11) == settingsReply);
+        CHECK(Bytes(noisy.begin() + 11, noisy.end()) == noise[0].bytes);
+    }
+}
+
+// Timing is measured in benchmarks; here only lower bounds, which no slow machine breaks.
+void testDelayAndWireTime(const std::string &exe, const std::string &dir) {
+    {
+        check::Scope scope("--delay 300");
+        const std::string log = dir + "/delay.log";
+        Sim sim = startSim(exe, dir + "/COM2", {"--delay", "300", "--log", log});
+        if (const Client client = sim.ready ? connectClient(sim.link, 1) : nullptr) {
+            modbus_set_response_timeout(client.get(), 3, 0);
+            const auto start = Clock::now();
+            CHECK(readBlock(client.get()) == defaults);
+            CHECK(Clock::now() - start >= 300ms);
+            const auto lines = waitForLog(log, 2);
+            if (CHECK_EQ(lines.size(), 2)) {
+                CHECK(lines[1].micros - lines[0].micros >= 300'000);
+            }
+        }
+    }
+    {
+        // 1200 baud, 10 bits a byte: 8.3 ms per byte, 37 bytes for all 16 registers.
+        check::Scope scope("--wire-time --baud 1200");
+        Sim sim = startSim(exe, dir + "/COM2", {"--wire-time", "--baud", "1200"});
+        if (const Client client = sim.ready ? connectClient(sim.link, 1) : nullptr) {
+            const int fd = modbus_get_socket(client.get());
+            const auto start = Clock::now();
+            CHECK(sendRaw(fd, withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x10})));
+            const auto reads = collectReads(fd, 1000ms, 37);
+            CHECK(Clock::now() - start >= 37 * 8333us);
+            CHECK(reads.size() > 1);
+            CHECK(joined(reads).size() == 37 && crcOk(joined(reads)));
+        }
+    }
+    {
+        check::Scope scope("every fault at once");
+        Sim sim = startSim(exe, dir + "/COM2",
+                           {"--wire-time", "--baud", "9600", "--delay", "20", "--split", "3",
+                            "--gap", "5", "--bad-crc", "2", "--noise", "3:2", "--drop", "4"});
+        if (const Client client = sim.ready ? connectClient(sim.link, 1) : nullptr) {
+            const int fd = modbus_get_socket(client.get());
+            const Bytes first = exchange(fd, readSettings, 11);
+            const Bytes second = exchange(fd, readSettings, 11);
+            const Bytes third = exchange(fd, readSettings, 13);
+            CHECK(first == settingsReply);
+            CHECK(second.size() == settingsReply.size() && !crcOk(second));
+            CHECK(third.size() == settingsReply.size() + 2);
+            CHECK(exchange(fd, readSettings).empty());
+        }
+    }
+}
+
+// The log is what benchmarks of the program parse: one rx per request, one tx per reply,
+// on this machine's monotonic clock, written by the time the reply can be read.
+void testTrafficLog(const std::string &exe, const std::string &dir) {
+    check::Scope scope("--log");
+    const std::string log = dir + "/traffic.log";
+    Sim sim = startSim(exe, dir + "/COM2", {"--log", log});
+    const Client client = sim.ready ? connectClient(sim.link, 1) : nullptr;
+    if (!client) {
+        return;
+    }
+    struct Case {
+        Bytes request;
+        Bytes reply; // empty: none
+    };
+    const Case cases[] = {
+        {readSettings, settingsReply},
+        {withCrc({0x01, 0x06, 0x0A, 0x06, 0x00, 0x01}),
+         withCrc({0x01, 0x06, 0x0A, 0x06, 0x00, 0x01})},
+        {readAddressQuery, {0xFA, 0x25, 0x01, 0x01, 0xE1, 0x67}},
+        {withCrc({0x01, 0x03, 0x00, 0x10, 0x00, 0x01}), withCrc({0x01, 0x83, 0x02})},
+        {withCrc({0x09, 0x03, 0x00, 0x00, 0x00, 0x01}), {}},
+        {withCrc({0x01, 0x04, 0x00, 0x05, 0x00, 0x01}), withCrc({0x01, 0x04, 0x02, 0x00, 0x00})},
+    };
+    const int fd = modbus_get_socket(client.get());
+    std::vector<std::pair<long long, long long>> windows; // per request: sent, reply read
+    std::size_t expectedLines = 0;
+    for (const Case &c : cases) {
+        const long long sent = monotonicMicros();
+        const Bytes reply = exchange(fd, c.request, c.reply.empty() ? 4096 : c.reply.size());
+        windows.emplace_back(sent, monotonicMicros());
+        CHECK(reply == c.reply);
+        // The request's line is out before it is answered; no waiting for it.
+        expectedLines += c.reply.empty() ? 1 : 2;
+        CHECK_EQ(ofKind(parseLog(log), "rx").size(), windows.size());
+    }
+
+    const auto lines = waitForLog(log, expectedLines);
+    if (!CHECK_EQ(lines.size(), expectedLines)) {
+        return;
+    }
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        check::Scope row("log of request " + std::to_string(i + 1));
+        const auto [sent, read] = windows[i];
+        const LogLine &rx = lines[at++];
+        CHECK(rx.kind == "rx" && rx.bytes == cases[i].request);
+        CHECK(sent <= rx.micros && rx.micros <= read);
+        if (!cases[i].reply.empty()) {
+            const LogLine &tx = lines[at++];
+            CHECK(tx.kind == "tx" && tx.bytes == cases[i].reply);
+            CHECK(rx.micros <= tx.micros && tx.micros <= read);
+        }
+    }
+}
+
+bool waitUntilGone(const std::string &path) {
+    const auto deadline = Clock::now() + processTimeout;
+    while (exists(path) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    return !exists(path);
+}
+
+void testUnplug(const std::string &exe, const std::string &dir) {
+    const std::string log = dir + "/unplug.log";
+    Sim sim = startSim(exe, dir + "/COM3", {"--log", log});
+    const Client before = sim.ready ? connectClient(sim.link, 1) : nullptr;
+    if (!before) {
+        return;
+    }
+    CHECK(readBlock(before.get()) == defaults);
+    const pid_t pid = sim.process->pid();
+    {
+        check::Scope scope("SIGUSR1 unplugs");
+        CHECK_EQ(kill(pid, SIGUSR1), 0);
+        // Like a pulled adapter: the open port fails and the device node goes away.
+        pollfd p{modbus_get_socket(before.get()), POLLIN, 0};
+        CHECK_EQ(poll(&p, 1, 5000), 1);
+        std::array<std::uint8_t, 16> sink{};
+        CHECK((p.revents & (POLLHUP | POLLERR)) != 0 || read(p.fd, sink.data(), sink.size()) <= 0);
+        CHECK(waitUntilGone(sim.link));
+        std::uint16_t value = 0;
+        CHECK_EQ(modbus_read_registers(before.get(), 4, 1, &value), -1);
+    }
+    {
+        check::Scope scope("SIGUSR2 plugs in again");
+        CHECK_EQ(kill(pid, SIGUSR2), 0);
+        const auto line = sim.process->readLine(processTimeout);
+        CHECK(line == "sensor-sim: " + sim.link + " -> " + linkTarget(sim.link) + ", address 1");
+        if (const Client after = connectClient(sim.link, 1)) {
+            CHECK(readBlock(after.get()) == defaults);
+        }
+        CHECK_EQ(kill(pid, SIGUSR2), 0); // already plugged in: no new pty, no new line
+        CHECK(!sim.process->readLine(200ms).has_value());
+        CHECK(exists(sim.link));
+    }
+    {
+        check::Scope scope("SIGTERM while unplugged");
+        CHECK_EQ(kill(pid, SIGUSR1), 0);
+        CHECK(waitUntilGone(sim.link));
+        CHECK_EQ(kill(pid, SIGUSR1), 0); // unplugging twice is harmless
+        CHECK_EQ(kill(pid, SIGTERM), 0);
+        CHECK_EQ(sim.process->waitExit(processTimeout).value_or(-1), 0);
+        CHECK(!exists(sim.link));
+        std::vector<std::string> kinds;
+        for (const LogLine &l : parseLog(log)) {
+            kinds.push_back(l.kind);
+        }
+        CHECK((kinds ==
+               std::vector<std::string>{"rx", "tx", "unplug", "replug", "rx", "tx", "unplug"}));
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -314,6 +774,12 @@ int main(int argc, char **argv) {
     testRejectsBadArguments(argv[1], dir);
     runMainScenario(argv[1], dir);
     testStdinEofExits(argv[1], dir);
+    testDropAndBadCrc(argv[1], dir);
+    testSplitReplies(argv[1], dir);
+    testNoise(argv[1], dir);
+    testDelayAndWireTime(argv[1], dir);
+    testTrafficLog(argv[1], dir);
+    testUnplug(argv[1], dir);
 
     std::error_code ec;
     fs::remove_all(dir, ec);

@@ -2,7 +2,9 @@
 
 #include "log.hpp"
 #include "read_address.hpp"
+#include "traffic_log.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <utility>
@@ -14,7 +16,6 @@ namespace sensorsim {
 
 namespace {
 
-// Nobody may be reading the program's side (port closed); don't let replies pile up.
 constexpr std::size_t outboxLimit = 64 * 1024;
 
 // Comfortably above the largest RTU frame, so a pause-free stream is still passed on.
@@ -55,17 +56,35 @@ bool Outbox::flush() {
     return true;
 }
 
-Bridge::Bridge(int programFd, int deviceFd, Clock::duration gap,
-               std::function<std::uint8_t()> unitAddress)
-    : programFd_(programFd), deviceFd_(deviceFd), framer_(gap, frameLimit), toProgram_(programFd),
-      toDevice_(deviceFd), unitAddress_(std::move(unitAddress)) {}
+Bridge::Bridge(int deviceFd, Clock::duration gap, int baud, const FaultOptions &faults,
+               TrafficLog &log, std::function<std::uint8_t()> unitAddress)
+    : deviceFd_(deviceFd), framer_(gap, frameLimit), plan_(faults), log_(log),
+      toProgram_(faults, baud, log), toDevice_(deviceFd), unitAddress_(std::move(unitAddress)) {}
+
+void Bridge::attachProgram(int fd) {
+    programFd_ = fd;
+    framer_.clear();
+    toProgram_.attach(fd);
+    for (PendingReply &reply : replies_) {
+        reply.stale = true;
+    }
+}
 
 short Bridge::programEvents() const {
-    return static_cast<short>(POLLIN | (toProgram_.empty() ? 0 : POLLOUT));
+    return static_cast<short>(POLLIN | (toProgram_.blocked() ? POLLOUT : 0));
 }
 
 short Bridge::deviceEvents() const {
     return static_cast<short>(POLLIN | (toDevice_.empty() ? 0 : POLLOUT));
+}
+
+std::optional<Bridge::Clock::time_point> Bridge::deadline() const {
+    const auto frame = framer_.deadline();
+    const auto output = toProgram_.deadline();
+    if (frame && output) {
+        return std::min(*frame, *output);
+    }
+    return frame ? frame : output;
 }
 
 bool Bridge::readProgram(Clock::time_point now) {
@@ -84,18 +103,31 @@ bool Bridge::readProgram(Clock::time_point now) {
     }
 }
 
-bool Bridge::readDevice() {
+bool Bridge::readDevice(Clock::time_point now) {
     std::array<std::uint8_t, 1024> buffer{};
     std::size_t count = 0;
     for (;;) {
         switch (readSome(deviceFd_, buffer, count)) {
         case ReadResult::data:
-            toProgram_.push(std::span(buffer).first(count));
             break;
         case ReadResult::drained:
+            sendCompleteReplies();
             return true;
         case ReadResult::failed:
             return false;
+        }
+        std::span<const std::uint8_t> rest = std::span(buffer).first(count);
+        for (PendingReply &reply : replies_) {
+            const std::size_t take = std::min(rest.size(), reply.expected - reply.bytes.size());
+            reply.bytes.insert(reply.bytes.end(), rest.begin(),
+                               rest.begin() + static_cast<std::ptrdiff_t>(take));
+            rest = rest.subspan(take);
+        }
+        if (!rest.empty()) {
+            // libmodbus wrote something it did not report (a failed, partial reply): pass
+            // it on as it is rather than let it corrupt the next reply.
+            logVerbose("%zu unexpected bytes from the device passed on", rest.size());
+            toProgram_.sendReply({rest.begin(), rest.end()}, now);
         }
     }
 }
@@ -104,18 +136,51 @@ void Bridge::releaseFrame(Clock::time_point now) {
     if (!framer_.ready(now)) {
         return;
     }
-    const std::vector<std::uint8_t> frame = framer_.take();
-    if (isReadAddressRequest(frame)) {
+    SilenceFramer::Frame frame = framer_.take();
+    log_.record(frame.arrived, "rx", frame.bytes);
+    if (plan_.dropRequest()) {
+        logVerbose("request dropped");
+        log_.record(now, "drop", frame.bytes);
+        return;
+    }
+    if (isReadAddressRequest(frame.bytes)) {
         const std::uint8_t address = unitAddress_();
         logVerbose("read-address query answered with %d", address);
-        toProgram_.push(readAddressReply(address));
+        const auto answer = readAddressReply(address);
+        replies_.push_back({{answer.begin(), answer.end()}, answer.size(), now});
+        sendCompleteReplies();
     } else {
-        toDevice_.push(frame);
+        toDevice_.push(frame.bytes);
     }
 }
 
-bool Bridge::flush() {
-    return toProgram_.flush() && toDevice_.flush();
+void Bridge::expectReply(std::size_t length, Clock::time_point now) {
+    replies_.push_back({{}, length, now});
+}
+
+void Bridge::sendCompleteReplies() {
+    while (!replies_.empty() && replies_.front().bytes.size() == replies_.front().expected) {
+        PendingReply reply = std::move(replies_.front());
+        replies_.pop_front();
+        if (reply.stale || programFd_ < 0) {
+            continue; // unplugged since the request came in
+        }
+        FaultPlan::ReplyFaults faults = plan_.nextReply();
+        if (faults.badCrc) {
+            logVerbose("reply CRC spoiled");
+            log_.record(Clock::now(), "badcrc", reply.bytes);
+            reply.bytes.back() ^= 0xFF;
+        }
+        if (!faults.noise.empty()) {
+            logVerbose("%zu noise bytes follow the reply", faults.noise.size());
+        }
+        toProgram_.sendReply(std::move(reply.bytes), reply.ready + plan_.options().delay,
+                             std::move(faults.noise));
+    }
+}
+
+bool Bridge::flush(Clock::time_point now) {
+    return toDevice_.flush() && toProgram_.service(now);
 }
 
 } // namespace sensorsim

@@ -4,16 +4,18 @@
 //   program <-> [pty A] <-> bridge <-> [pty B] <-> libmodbus RTU server
 //
 // The bridge answers the module's non-Modbus read-address query itself and passes all
-// other traffic through unchanged.
+// other requests through unchanged; replies come back through it whole, which is where
+// the fault options (delays, split replies, bad CRCs, noise, lost requests) act.
 
 #include "bridge.hpp"
 #include "event_loop.hpp"
-#include "link.hpp"
 #include "log.hpp"
 #include "options.hpp"
+#include "program_port.hpp"
 #include "pty_pair.hpp"
 #include "sensor_device.hpp"
 #include "stop_signal.hpp"
+#include "traffic_log.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -49,26 +51,32 @@ int main(int argc, char **argv) {
     }
     setVerbose(options->verbose);
 
-    const int stopFd = installStopSignals(error);
-    if (stopFd < 0) {
+    TrafficLog log;
+    if (!options->log.empty() && !log.open(options->log, error)) {
         logError("%s", error.c_str());
         return exitRuntimeError;
     }
 
-    auto programSide = PtyPair::open(error);
-    auto deviceSide = programSide ? PtyPair::open(error) : std::nullopt;
+    const int signalFd = installSignalPipe(error);
+    if (signalFd < 0) {
+        logError("%s", error.c_str());
+        return exitRuntimeError;
+    }
+
+    auto deviceSide = PtyPair::open(error);
     if (!deviceSide) {
         logError("%s", error.c_str());
         return exitRuntimeError;
     }
-    const auto device =
-        SensorDevice::open(deviceSide->slaveName(), options->baud, options->address, error);
+    const auto device = SensorDevice::open(deviceSide->slaveName(), options->baud, options->address,
+                                           options->faults.seed, error);
     if (!device) {
         logError("%s", error.c_str());
         return exitRuntimeError;
     }
 
-    switch (publishLink(options->link, programSide->slaveName(), error)) {
+    ProgramPort port(options->link);
+    switch (port.plug(error)) {
     case PublishResult::published:
         break;
     case PublishResult::occupied:
@@ -78,15 +86,14 @@ int main(int argc, char **argv) {
         logError("%s", error.c_str());
         return exitRuntimeError;
     }
+    port.announce(options->address);
 
-    std::printf("sensor-sim: %s -> %s, address %d\n", options->link.c_str(),
-                programSide->slaveName().c_str(), options->address);
-    std::fflush(stdout);
+    Bridge bridge(deviceSide->master(), frameGap(options->baud), options->baud, options->faults,
+                  log, [&device] { return device->address(); });
+    bridge.attachProgram(port.fd());
+    const LoopEnd end =
+        runEventLoop({bridge, *device, port, log, signalFd, options->stdinEofExits});
 
-    Bridge bridge(programSide->master(), deviceSide->master(), frameGap(options->baud),
-                  [&device] { return device->address(); });
-    const LoopEnd end = runEventLoop(bridge, *device, stopFd, options->stdinEofExits);
-
-    withdrawLink(options->link, programSide->slaveName());
+    port.unplug();
     return end == LoopEnd::stopped ? 0 : exitRuntimeError;
 }

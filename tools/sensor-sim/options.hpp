@@ -1,5 +1,7 @@
 #pragma once
 
+#include "faults.hpp"
+
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +15,8 @@ struct Options {
     bool verbose = false;
     bool stdinEofExits = false;
     bool help = false;
+    std::string log; // traffic log file; empty for none
+    FaultOptions faults;
 };
 
 // Returns nullopt and fills `error` when the arguments make no sense.

@@ -1,6 +1,13 @@
 #include "register_map.hpp"
 
+#include <algorithm>
+#include <cmath>
+
 namespace sensorsim {
+
+bool isReadable(int address) {
+    return (address >= 0 && address < reg::blockSize) || isWritable(address);
+}
 
 bool isWritable(int address) {
     return settingTarget(address) >= 0 || address == reg::unitAddress;
@@ -19,14 +26,9 @@ int settingTarget(int address) {
     }
 }
 
-std::uint16_t IlluminanceWalk::next() {
-    constexpr int low = 480;
-    constexpr int high = 520;
-    if (value_ + step_ > high || value_ + step_ < low) {
-        step_ = -step_;
-    }
-    value_ += step_;
-    return static_cast<std::uint16_t>(value_);
+std::uint16_t scaledReading(double rawLux, std::uint16_t coefficient, std::uint16_t offset) {
+    const double value = std::round(rawLux * coefficient / 10000.0) + offset;
+    return static_cast<std::uint16_t>(std::clamp(value, 0.0, 65535.0));
 }
 
 } // namespace sensorsim

@@ -2,8 +2,10 @@
 
 #include "log.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -58,13 +60,17 @@ std::optional<std::pair<int, int>> readRange(const std::uint8_t *req, int length
     return std::nullopt;
 }
 
-bool allWritable(std::pair<int, int> range) {
+bool all(std::pair<int, int> range, bool (*allowed)(int)) {
     for (int a = range.first; a < range.first + range.second; ++a) {
-        if (!isWritable(a)) {
+        if (!allowed(a)) {
             return false;
         }
     }
     return true;
+}
+
+bool covers(std::pair<int, int> range, int address) {
+    return range.first <= address && address < range.first + range.second;
 }
 
 void describe(const std::uint8_t *req, int length) {
@@ -91,7 +97,7 @@ void describe(const std::uint8_t *req, int length) {
 } // namespace
 
 std::unique_ptr<SensorDevice> SensorDevice::open(const std::string &port, int baud, int address,
-                                                 std::string &error) {
+                                                 std::uint32_t seed, std::string &error) {
     modbus_t *ctx = modbus_new_rtu(port.c_str(), baud, 'N', 8, 1);
     if (ctx == nullptr) {
         error = std::string("modbus_new_rtu: ") + modbus_strerror(errno);
@@ -116,15 +122,15 @@ std::unique_ptr<SensorDevice> SensorDevice::open(const std::string &port, int ba
         modbus_free(ctx);
         return nullptr;
     }
-    return std::unique_ptr<SensorDevice>(new SensorDevice(ctx, map, address));
+    return std::unique_ptr<SensorDevice>(new SensorDevice(ctx, map, address, seed));
 }
 
-SensorDevice::SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address)
-    : ctx_(ctx), map_(map), address_(address) {
-    map_->tab_registers[reg::illuminance] = illuminance_.next();
+SensorDevice::SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed)
+    : ctx_(ctx), map_(map), address_(address), environment_(MonoClock::now(), seed) {
     map_->tab_registers[reg::rangeCoefficient] = reg::defaultRangeCoefficient;
     map_->tab_registers[reg::offset] = reg::defaultOffset;
     map_->tab_registers[reg::gain] = reg::defaultGain;
+    refreshReadings();
     syncMirrors();
 }
 
@@ -134,12 +140,11 @@ SensorDevice::~SensorDevice() {
     modbus_free(ctx_);
 }
 
-void SensorDevice::serviceRequest() {
+int SensorDevice::serviceRequest() {
     std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> req{};
     const int length = modbus_receive(ctx_, req.data());
     if (length > 0) {
-        handle(req.data(), length);
-        return;
+        return std::max(handle(req.data(), length), 0);
     }
     if (length == 0) {
         // Addressed to another unit. libmodbus now expects that unit's reply and would
@@ -147,30 +152,33 @@ void SensorDevice::serviceRequest() {
         // that expectation run out right away (short response timeout) instead.
         logVerbose("frame for unit %d ignored", req[0]);
         (void)modbus_receive(ctx_, req.data());
-        return;
+        return 0;
     }
     // Bad CRC, a stalled or overlong frame: drop whatever is left of it so the next
     // request starts on a clean line. Input only: a reply may still be on its way out.
     logVerbose("frame discarded: %s", modbus_strerror(errno));
     tcflush(fd(), TCIFLUSH);
+    return 0;
 }
 
-void SensorDevice::handle(const std::uint8_t *req, int length) {
+int SensorDevice::handle(const std::uint8_t *req, int length) {
     const bool broadcast = req[0] == MODBUS_BROADCAST_ADDRESS;
     describe(req, length);
 
     const auto written = writtenRange(req, length);
-    if (written && !allWritable(*written)) {
-        logVerbose("write to 0x%04X rejected", written->first);
-        if (!broadcast) {
-            modbus_reply_exception(ctx_, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
-        }
-        return;
+    const auto read = readRange(req, length);
+    // libmodbus would happily serve the whole table up to the unit address register; the
+    // module knows only its own registers.
+    const bool writeOk = !written || all(*written, isWritable);
+    if (!writeOk || (read && !all(*read, isReadable))) {
+        logVerbose("%s at 0x%04X rejected", writeOk ? "read" : "write",
+                   writeOk ? read->first : written->first);
+        return broadcast ? 0
+                         : modbus_reply_exception(ctx_, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
     }
 
-    if (const auto read = readRange(req, length);
-        read && read->first <= reg::illuminance && reg::illuminance < read->first + read->second) {
-        map_->tab_registers[reg::illuminance] = illuminance_.next();
+    if (read && (covers(*read, reg::illuminance) || covers(*read, reg::temperature))) {
+        refreshReadings();
         syncMirrors();
     }
 
@@ -183,12 +191,13 @@ void SensorDevice::handle(const std::uint8_t *req, int length) {
             applyWrite(written->first, value);
             syncMirrors();
         }
-        return;
+        return 0;
     }
 
     // The reply (for a write: the echo) goes out before the new settings take effect, so an
     // address change is acknowledged from the old address.
-    if (modbus_reply(ctx_, req, length, map_) < 0) {
+    const int sent = modbus_reply(ctx_, req, length, map_);
+    if (sent < 0) {
         logError("sending reply: %s", modbus_strerror(errno));
     }
     if (written) {
@@ -197,6 +206,17 @@ void SensorDevice::handle(const std::uint8_t *req, int length) {
         }
     }
     syncMirrors();
+    return sent;
+}
+
+// Sampled when asked for, not on a timer, so an idle simulator does no work at all.
+void SensorDevice::refreshReadings() {
+    const auto now = MonoClock::now();
+    std::uint16_t *regs = map_->tab_registers;
+    regs[reg::illuminance] = scaledReading(environment_.illuminance(now),
+                                           regs[reg::rangeCoefficient], regs[reg::offset]);
+    regs[reg::temperature] =
+        static_cast<std::uint16_t>(std::lround(environment_.temperature(now) * 100.0));
 }
 
 void SensorDevice::applyWrite(int address, std::uint16_t value) {

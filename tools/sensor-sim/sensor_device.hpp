@@ -1,5 +1,6 @@
 #pragma once
 
+#include "environment.hpp"
 #include "register_map.hpp"
 
 #include <cstdint>
@@ -12,11 +13,11 @@ namespace sensorsim {
 
 // The simulated module: a libmodbus RTU server on its own pty plus the behaviour libmodbus
 // does not know about (settings mirrored into the measurement block, address changes,
-// a moving reading).
+// live readings, registers outside the map refused).
 class SensorDevice {
 public:
     static std::unique_ptr<SensorDevice> open(const std::string &port, int baud, int address,
-                                              std::string &error);
+                                              std::uint32_t seed, std::string &error);
 
     SensorDevice(const SensorDevice &) = delete;
     SensorDevice &operator=(const SensorDevice &) = delete;
@@ -28,18 +29,20 @@ public:
 
     // Reads one frame and answers it. Call only when fd() is readable: the frame has then
     // already been passed on in one piece, so libmodbus does not sit waiting for bytes.
-    void serviceRequest();
+    // Returns how many bytes of reply libmodbus wrote to the line, 0 for none.
+    int serviceRequest();
 
 private:
-    SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address);
-    void handle(const std::uint8_t *req, int length);
+    SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed);
+    int handle(const std::uint8_t *req, int length);
+    void refreshReadings();
     void applyWrite(int address, std::uint16_t value);
     void syncMirrors();
 
     modbus_t *ctx_;
     modbus_mapping_t *map_;
     int address_;
-    IlluminanceWalk illuminance_;
+    Environment environment_;
 };
 
 } // namespace sensorsim

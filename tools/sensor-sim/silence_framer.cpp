@@ -1,5 +1,7 @@
 #include "silence_framer.hpp"
 
+#include "request_frame.hpp"
+
 #include <utility>
 
 namespace sensorsim {
@@ -10,13 +12,14 @@ void SilenceFramer::feed(std::span<const std::uint8_t> bytes, Clock::time_point 
     }
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
     lastByte_ = now;
+    complete_ = isCompleteRequest(pending_);
 }
 
 std::optional<SilenceFramer::Clock::time_point> SilenceFramer::deadline() const {
     if (pending_.empty()) {
         return std::nullopt;
     }
-    if (pending_.size() >= limit_) {
+    if (complete_ || pending_.size() >= limit_) {
         return lastByte_;
     }
     return lastByte_ + gap_;
@@ -27,8 +30,9 @@ bool SilenceFramer::ready(Clock::time_point now) const {
     return due && now >= *due;
 }
 
-std::vector<std::uint8_t> SilenceFramer::take() {
-    return std::exchange(pending_, {});
+SilenceFramer::Frame SilenceFramer::take() {
+    complete_ = false;
+    return {std::exchange(pending_, {}), lastByte_};
 }
 
 } // namespace sensorsim

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mono_clock.hpp"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -10,11 +12,17 @@
 namespace sensorsim {
 
 // RTU frames are delimited by silence on the line. This collects bytes until the line has
-// been quiet for `gap`, so the bridge can look at whole frames. A stream without pauses is
-// released once `limit` bytes have piled up, so nothing is held back indefinitely.
+// been quiet for `gap`, so the bridge can look at whole frames. A recognisably complete
+// request is released at once; a stream without pauses is released once `limit` bytes have
+// piled up, so nothing is held back indefinitely.
 class SilenceFramer {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = MonoClock;
+
+    struct Frame {
+        std::vector<std::uint8_t> bytes;
+        Clock::time_point arrived; // when its last byte came in
+    };
 
     SilenceFramer(Clock::duration gap, std::size_t limit) : gap_(gap), limit_(limit) {}
 
@@ -26,13 +34,16 @@ public:
     bool ready(Clock::time_point now) const;
 
     // Hands over everything collected so far.
-    std::vector<std::uint8_t> take();
+    Frame take();
+
+    void clear() { pending_.clear(); }
 
 private:
     Clock::duration gap_;
     std::size_t limit_;
     std::vector<std::uint8_t> pending_;
     Clock::time_point lastByte_{};
+    bool complete_ = false;
 };
 
 } // namespace sensorsim
