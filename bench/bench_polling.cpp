@@ -1,0 +1,106 @@
+// Poll timing: the real window polls the simulator at a set interval for a while; the
+// simulator's request timestamps give the period, its deviation from the interval and
+// the drift over the run. Also reports this process's CPU time and peak memory.
+//   bench_polling INTERVAL_MS SECONDS
+
+#include "app/frmMain.h"
+#include "serial/mscomm.h"
+#include "tests/e2e/simulator.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long PeakResidentKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto i = static_cast<size_t>(std::ceil(p * double(values.size())) - 1);
+    return values[std::min(i, values.size() - 1)];
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    const int interval = argc > 1 ? std::atoi(argv[1]) : 50;
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+
+    QTemporaryDir dir;
+    QFile settings(dir.filePath(QStringLiteral("comm.set")));
+    if (!settings.open(QIODevice::WriteOnly))
+        return 1;
+    settings.write("4,19200\r\n");
+    settings.close();
+    Simulator sim(dir.path(), 4);
+    if (!sim.isReady())
+        return 1;
+    frmMain w(dir.path());
+    w.messages().setPresenter(
+        [](const Message &m) { std::fprintf(stderr, "message: %s\n", qPrintable(m.text)); });
+    w.Form_Load();
+
+    w.txtTimerSet->setText(QString::number(interval));
+    const double cpuBefore = CpuSeconds();
+    w.cmdOneM->click();
+    QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, [&] {
+        w.cmdStopOnce->click();
+        QTimer::singleShot(300, &app, &QCoreApplication::quit);
+    });
+    app.exec();
+    const double cpu = CpuSeconds() - cpuBefore;
+
+    const auto requests = sim.log(QStringLiteral("rx"));
+    const auto replies = sim.log(QStringLiteral("tx"));
+    if (requests.size() < 3) {
+        std::fprintf(stderr, "too few requests: %zu\n", requests.size());
+        return 1;
+    }
+    std::vector<double> deviation;
+    double sum = 0;
+    for (size_t i = 1; i < requests.size(); ++i) {
+        const double period = (requests[i].time - requests[i - 1].time) * 1000;
+        sum += period;
+        deviation.push_back(std::fabs(period - interval));
+    }
+    const double mean = sum / double(requests.size() - 1);
+    // Drift: where the last request came against where the grid of the first puts it.
+    const double span = (requests.back().time - requests.front().time) * 1000;
+    const double drift = span - double(requests.size() - 1) * interval;
+
+    std::printf("interval_ms %d\nseconds %d\nrequests %zu\nreplies %zu\nevents %d\n", interval,
+                seconds, requests.size(), replies.size(), w.CommCount - 1);
+    std::printf("mean_period_ms %.4f\nmean_error_pct %.4f\n", mean,
+                100 * (mean - interval) / interval);
+    std::printf("p50_dev_ms %.3f\np99_dev_ms %.3f\nmax_dev_ms %.3f\ndrift_ms %.3f\n",
+                Percentile(deviation, 0.5), Percentile(deviation, 0.99),
+                *std::max_element(deviation.begin(), deviation.end()), drift);
+    std::printf("cpu_pct %.3f\npeak_rss_mib %.1f\n", 100 * cpu / (seconds + 0.3),
+                double(PeakResidentKiB()) / 1024);
+    return 0;
+}
