@@ -9,6 +9,8 @@ packages=(
   libmodbus-dev
   fonts-noto-cjk
   xvfb xauth x11-utils xdotool imagemagick
+  # checked builds (sanitizers, fuzzing) and the benchmark's reference poller
+  clang-14 libclang-rt-14-dev mbpoll
 )
 
 missing=()
