@@ -1,7 +1,8 @@
 // Poll timing: the real window polls the simulator at a set interval for a while; the
 // simulator's request timestamps give the period, its deviation from the interval and
-// the drift over the run. Also reports this process's CPU time and peak memory.
-//   bench_polling INTERVAL_MS SECONDS
+// the drift over the run. Also reports this process's CPU time and memory, so it doubles
+// as the soak run when simulator fault options are given.
+//   bench_polling INTERVAL_MS SECONDS [SIMULATOR OPTIONS...]
 
 #include "app/frmMain.h"
 #include "serial/mscomm.h"
@@ -15,6 +16,7 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +30,15 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Resident memory now, from the kernel's page counts.
+double ResidentMiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1 << 20) : 0;
 }
 
 long PeakResidentKiB() {
@@ -57,7 +68,10 @@ int main(int argc, char **argv) {
         return 1;
     settings.write("4,19200\r\n");
     settings.close();
-    Simulator sim(dir.path(), 4);
+    QStringList simOptions;
+    for (int i = 3; i < argc; ++i)
+        simOptions << QString::fromLocal8Bit(argv[i]);
+    Simulator sim(dir.path(), 4, simOptions);
     if (!sim.isReady())
         return 1;
     frmMain w(dir.path());
@@ -68,12 +82,17 @@ int main(int argc, char **argv) {
     w.txtTimerSet->setText(QString::number(interval));
     const double cpuBefore = CpuSeconds();
     w.cmdOneM->click();
+    // Memory is compared from the end of the warm-up, when the caches are filled.
+    double rssWarm = 0;
+    QTimer::singleShot(std::min(30, std::max(1, seconds / 10)) * 1000, &app,
+                       [&] { rssWarm = ResidentMiB(); });
     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, [&] {
         w.cmdStopOnce->click();
         QTimer::singleShot(300, &app, &QCoreApplication::quit);
     });
     app.exec();
     const double cpu = CpuSeconds() - cpuBefore;
+    const double rssEnd = ResidentMiB();
 
     const auto requests = sim.log(QStringLiteral("rx"));
     const auto replies = sim.log(QStringLiteral("tx"));
@@ -100,7 +119,9 @@ int main(int argc, char **argv) {
     std::printf("p50_dev_ms %.3f\np99_dev_ms %.3f\nmax_dev_ms %.3f\ndrift_ms %.3f\n",
                 Percentile(deviation, 0.5), Percentile(deviation, 0.99),
                 *std::max_element(deviation.begin(), deviation.end()), drift);
+    std::printf("drops %zu\n", sim.log(QStringLiteral("drop")).size());
     std::printf("cpu_pct %.3f\npeak_rss_mib %.1f\n", 100 * cpu / (seconds + 0.3),
                 double(PeakResidentKiB()) / 1024);
+    std::printf("rss_warm_mib %.2f\nrss_end_mib %.2f\n", rssWarm, rssEnd);
     return 0;
 }
