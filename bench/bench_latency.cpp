@@ -5,6 +5,7 @@
 //   bench_latency [QUERIES]
 
 #include "app/frmMain.h"
+#include "benchsetup.h"
 #include "serial/mscomm.h"
 #include "tests/e2e/simulator.h"
 
@@ -31,12 +32,6 @@ double Now() {
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const auto i = static_cast<size_t>(std::ceil(p * double(values.size())) - 1);
-    return values[std::min(i, values.size() - 1)];
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -44,11 +39,8 @@ int main(int argc, char **argv) {
     const int queries = argc > 1 ? std::atoi(argv[1]) : 1000;
 
     QTemporaryDir dir;
-    QFile settings(dir.filePath(QStringLiteral("comm.set")));
-    if (!settings.open(QIODevice::WriteOnly))
+    if (!SaveCom4(dir))
         return 1;
-    settings.write("4,19200\r\n");
-    settings.close();
     Simulator sim(dir.path(), 4);
     if (!sim.isReady())
         return 1;

@@ -5,6 +5,7 @@
 //   bench_polling INTERVAL_MS SECONDS [SIMULATOR OPTIONS...]
 
 #include "app/frmMain.h"
+#include "benchsetup.h"
 #include "serial/mscomm.h"
 #include "tests/e2e/simulator.h"
 
@@ -47,14 +48,6 @@ long PeakResidentKiB() {
     return usage.ru_maxrss;
 }
 
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto i = static_cast<size_t>(std::ceil(p * double(values.size())) - 1);
-    return values[std::min(i, values.size() - 1)];
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -63,11 +56,8 @@ int main(int argc, char **argv) {
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
 
     QTemporaryDir dir;
-    QFile settings(dir.filePath(QStringLiteral("comm.set")));
-    if (!settings.open(QIODevice::WriteOnly))
+    if (!SaveCom4(dir))
         return 1;
-    settings.write("4,19200\r\n");
-    settings.close();
     QStringList simOptions;
     for (int i = 3; i < argc; ++i)
         simOptions << QString::fromLocal8Bit(argv[i]);
