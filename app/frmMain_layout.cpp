@@ -7,6 +7,7 @@
 #include "frmMain.h"
 #include "lamps.h"
 #include "serial/mscomm.h"
+#include "textcolor.h"
 
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -35,13 +36,6 @@ template <typename W> W *Placed(W *widget, const QString &name, const QRect &rec
     widget->setObjectName(name);
     widget->setGeometry(rect);
     return widget;
-}
-
-void SetTextColor(QWidget *widget, const QColor &color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
 }
 
 QGroupBox *Frame(QWidget *parent, const char *name, const QString &caption, QRect rect) {

@@ -4,22 +4,13 @@
 
 #include "app/frmMain.h"
 #include "app/runtime.h"
+#include "app/textcolor.h"
 #include "decoding.h"
 #include "serial/mscomm.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-
-namespace {
-
-void SetTextColor(QLineEdit *box, const QColor &color) {
-    QPalette palette = box->palette();
-    palette.setColor(QPalette::Text, color);
-    box->setPalette(palette);
-}
-
-} // namespace
 
 void frmMain::MSComm1_OnComm() {
     // At the top of its range the counter stays put instead of wrapping.
