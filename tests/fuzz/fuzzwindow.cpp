@@ -1,0 +1,136 @@
+#include "fuzzwindow.h"
+
+#include "fuzzcheck.h"
+#include "serial/mscomm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Written by the fuzzer on the program's side after the program's own bytes: whatever
+// the master reads before it is what the program sent. Longer than a request, so a request
+// never ends in it.
+const QByteArray kEndMarker = QByteArray(12, '\xA5') + "END";
+
+// The line's slowest step is the kernel moving bytes between the two sides; a round trip
+// takes microseconds, so this bound is only ever reached when something hangs.
+constexpr int kWaitMs = 1000;
+
+// The terminal's own input buffer is 4 KiB; pieces stay well below it so that every one
+// is counted whole before the program reads it.
+constexpr qsizetype kPiece = 2048;
+
+// Whole, whatever signals libFuzzer's own timers deliver meanwhile.
+void WriteAll(int fd, QByteArrayView bytes) {
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno != EINTR && errno != EAGAIN)
+            Fail(std::strerror(errno));
+        Require(clock.elapsed() < kWaitMs, "the line takes no more bytes");
+    }
+}
+
+} // namespace
+
+FuzzWindow &FuzzWindow::get() {
+    static QApplication *app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "fuzz";
+        static char *argv[] = {name, nullptr};
+        return new QApplication(argc, argv);
+    }();
+    (void)app;
+    static FuzzWindow *instance = new FuzzWindow;
+    return *instance;
+}
+
+FuzzWindow::FuzzWindow() {
+    Require(dir_.isValid(), "no temporary directory");
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    Require(openpty(&master_, &slave_, name, &raw, nullptr) == 0, "no pseudo-terminal");
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    Require(QFile::link(QString::fromLocal8Bit(name), dir_.filePath(QStringLiteral("COM4"))),
+            "no COM4 link");
+    QFile settings(dir_.filePath(QStringLiteral("comm.set")));
+    Require(settings.open(QIODevice::WriteOnly) && settings.write("4,19200\r\n") == 9,
+            "no comm.set");
+    settings.close();
+
+    window_ = std::make_unique<frmMain>(dir_.path());
+    window_->messages().setPresenter([this](const Message &m) { shown.push_back(m); });
+    window_->Form_Load();
+    Require(window_->MSComm1->portOpen(), "COM4 did not open");
+    shown.clear();
+}
+
+int FuzzWindow::queued() const {
+    int n = 0;
+    return ::ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
+}
+
+void FuzzWindow::deliver(QByteArrayView bytes) {
+    for (qsizetype done = 0; done < bytes.size(); done += kPiece)
+        deliverPiece(bytes.sliced(done, std::min(kPiece, bytes.size() - done)));
+    if (bytes.isEmpty())
+        deliverPiece({});
+}
+
+void FuzzWindow::deliverPiece(QByteArrayView piece) {
+    WriteAll(master_, piece);
+    // The program reads only from the event loop, so everything written is counted on its
+    // side before it takes any of it.
+    QElapsedTimer clock;
+    clock.start();
+    while (queued() < piece.size()) {
+        Require(clock.elapsed() < kWaitMs, "bytes written never reached the program's side");
+        ::usleep(20);
+    }
+    // Then the loop runs until the program has taken it all, and a few turns more for the
+    // events the bytes raised, which are posted, not sent.
+    int quietTurns = 0;
+    while (quietTurns < 4) {
+        Require(clock.elapsed() < kWaitMs, "the program stopped reading the line");
+        QCoreApplication::processEvents();
+        quietTurns = queued() == 0 ? quietTurns + 1 : 0;
+    }
+}
+
+QByteArray FuzzWindow::sent() {
+    QCoreApplication::processEvents(); // a write Qt still holds goes out now
+    WriteAll(slave_, kEndMarker);
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    while (!got.endsWith(kEndMarker)) {
+        Require(clock.elapsed() < kWaitMs, "marker never came back");
+        pollfd pfd{master_, POLLIN, 0};
+        if (::poll(&pfd, 1, 10) <= 0)
+            continue;
+        char buf[512];
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, n);
+    }
+    got.chop(kEndMarker.size());
+    return got;
+}
