@@ -65,8 +65,11 @@ int main(int argc, char **argv) {
     if (!sim.isReady())
         return 1;
     frmMain w(dir.path());
-    w.messages().setPresenter(
-        [](const Message &m) { std::fprintf(stderr, "message: %s\n", qPrintable(m.text)); });
+    int messages = 0;
+    w.messages().setPresenter([&messages](const Message &m) {
+        ++messages;
+        std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
+    });
     w.Form_Load();
 
     w.txtTimerSet->setText(QString::number(interval));
@@ -109,7 +112,7 @@ int main(int argc, char **argv) {
     std::printf("p50_dev_ms %.3f\np99_dev_ms %.3f\nmax_dev_ms %.3f\ndrift_ms %.3f\n",
                 Percentile(deviation, 0.5), Percentile(deviation, 0.99),
                 *std::max_element(deviation.begin(), deviation.end()), drift);
-    std::printf("drops %zu\n", sim.log(QStringLiteral("drop")).size());
+    std::printf("drops %zu\nmessages %d\n", sim.log(QStringLiteral("drop")).size(), messages);
     std::printf("cpu_pct %.3f\npeak_rss_mib %.1f\n", 100 * cpu / (seconds + 0.3),
                 double(PeakResidentKiB()) / 1024);
     std::printf("rss_warm_mib %.2f\nrss_end_mib %.2f\n", rssWarm, rssEnd);

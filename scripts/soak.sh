@@ -19,6 +19,9 @@ requests=$(value requests) replies=$(value replies) events=$(value events) drops
 growth=$(awk -v a="$(value rss_warm_mib)" -v b="$(value rss_end_mib)" 'BEGIN { print b - a }')
 echo "resident memory growth after warm-up: $growth MiB"
 fail=0
+# A port taken for lost stops the polling, with a message.
+[ "$(value messages)" -eq 0 ] || { echo "FAIL: a message box came up"; fail=1; }
+[ "$requests" -ge $((minutes * 60 * 20 * 99 / 100)) ] || { echo "FAIL: polling stopped early"; fail=1; }
 [ "$events" -eq "$replies" ] || { echo "FAIL: $replies replies but $events receive events"; fail=1; }
 [ $((replies + drops)) -eq "$requests" ] || { echo "FAIL: requests not answered or dropped"; fail=1; }
 awk -v g="$growth" 'BEGIN { exit !(g < 2) }' || { echo "FAIL: memory grew by $growth MiB"; fail=1; }

@@ -95,6 +95,7 @@ void MSComm::closeAndForget() {
     if (port_->isOpen())
         port_->close();
     deviceLost_ = false;
+    flushedSinceRead_ = false;
     buffer_.clear();
     forgetRaisedEvents();
 }
@@ -118,6 +119,7 @@ bool MSComm::setInBufferCount(std::int16_t count) {
         return false;
     if (portOpen()) {
         port_->clear(QSerialPort::Input);
+        flushedSinceRead_ = true;
         port_->readAll(); // anything Qt still holds
     }
     buffer_.clear();
@@ -181,6 +183,7 @@ void MSComm::takeIncoming() {
     const QByteArray chunk = port_->readAll();
     if (chunk.isEmpty())
         return;
+    flushedSinceRead_ = false;
     postLineErrors();
     const qsizetype room = kInBufferSize - buffer_.size();
     buffer_.append(chunk.first(std::min(room, chunk.size())));
@@ -197,6 +200,12 @@ void MSComm::onPortError(QSerialPort::SerialPortError error) {
         return;
     switch (error) {
     case QSerialPort::ReadError:
+        // Bytes the loop had seen waiting were emptied by InBufferCount before Qt read them:
+        // one failed read is explained, and Qt reads again when more come. A device that is
+        // really gone keeps failing, and its next read is taken for the loss.
+        if (std::exchange(flushedSinceRead_, false))
+            break;
+        [[fallthrough]];
     case QSerialPort::ResourceError:
         // The device is gone (unplugged, or the other end of a pty closed). Qt would go on
         // reporting it in a tight loop, so the port reads closed from now on and is closed

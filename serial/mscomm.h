@@ -125,6 +125,9 @@ private:
     bool receiveRaised_ = false; // a Receive event stands for the bytes now buffered
     bool overflowRaised_ = false;
     bool deviceLost_ = false; // the port reads closed although Qt has not closed it yet
+    // The driver's buffer was emptied since Qt last read: Qt may be about to read bytes
+    // that are no longer there, which explains one failed read.
+    bool flushedSinceRead_ = false;
     std::optional<LineCounters> lineCounters_;
 
     std::deque<Event> pending_;

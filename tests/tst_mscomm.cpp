@@ -181,6 +181,43 @@ private slots:
         QVERIFY(comm_->input().isEmpty());
     }
 
+    // A handler empties the buffer in the same loop turn that found new bytes waiting, so
+    // the read that follows finds nothing. That is not a lost device.
+    void emptyingWhileBytesArriveKeepsThePortOpen() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(1));
+        for (int round = 0; round < 20; ++round) {
+            QMetaObject::invokeMethod(
+                comm_.get(), [this] { QVERIFY(comm_->setInBufferCount(0)); }, Qt::QueuedConnection);
+            pty_->send(QByteArray::fromHex("5A5A5A"));
+            QVERIFY(pty_->waitUntilQueued(3));
+            DeliverPosted();
+            DeliverPosted();
+            QVERIFY2(comm_->portOpen(), qPrintable(QStringLiteral("round %1").arg(round)));
+        }
+        QVERIFY(std::find(rec_.events.begin(), rec_.events.end(), MSComm::DeviceLost) ==
+                rec_.events.end());
+
+        // Reading still works afterwards.
+        QVERIFY(comm_->setInBufferCount(0));
+        rec_.events.clear();
+        pty_->send(QByteArray::fromHex("010203"));
+        QTRY_COMPARE(comm_->inBufferCount(), 3);
+        QTRY_COMPARE(rec_.events.size(), size_t(1));
+        QCOMPARE(rec_.events[0], std::int16_t(MSComm::Receive));
+    }
+
+    // Emptying the buffer explains an empty read, not a hang-up.
+    void unpluggingJustAfterEmptyingIsStillALoss() {
+        openOnPty();
+        QVERIFY(comm_->setRThreshold(1));
+        QVERIFY(comm_->setInBufferCount(0));
+        pty_->unplug();
+        QTRY_COMPARE(rec_.events.size(), size_t(1));
+        QCOMPARE(rec_.events[0], std::int16_t(MSComm::DeviceLost));
+        QVERIFY(!comm_->portOpen());
+    }
+
     void clearedBytesRaiseNoStaleEvent() {
         openOnPty();
         QVERIFY(comm_->setRThreshold(1));
