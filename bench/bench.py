@@ -3,7 +3,7 @@
 
 Runs the real executable under Xvfb (polling at 50 ms and 1000 ms, idle, start-up), the
 in-process latency benchmark, and the reference poller mbpoll on the same simulator, each
-several times; prints a table and writes docs/performance.md.
+several times; prints a table and writes docs/performance-figures.md (or --out).
 
     bench/bench.py [--runs N] [--seconds S] [--out FILE]
 """
