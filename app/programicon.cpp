@@ -6,12 +6,12 @@
 
 #include <cmath>
 
-namespace {
-
-QPixmap Tile(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
+// Drawn on an image, not a pixmap, so the icon files of the packages can be rendered
+// without a display.
+QImage ProgramIconImage(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 32.0, size / 32.0);
 
@@ -27,14 +27,12 @@ QPixmap Tile(int size) {
     p.setPen(QPen(Qt::white, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     p.drawPath(trace);
-    return pixmap;
+    return image;
 }
-
-} // namespace
 
 QIcon ProgramIcon() {
     QIcon icon;
     for (int size : {16, 32, 64})
-        icon.addPixmap(Tile(size));
+        icon.addPixmap(QPixmap::fromImage(ProgramIconImage(size)));
     return icon;
 }
