@@ -15,8 +15,8 @@ namespace {
 constexpr QSize kClientSize(834, 653); // 12510 x 9795 twips
 } // namespace
 
-frmMain::frmMain(QString programDir, QWidget *parent)
-    : QWidget(parent), programDir_(std::move(programDir)), messages_(appinfo::Title(), this) {
+frmMain::frmMain(SettingsPlace place, QWidget *parent)
+    : QWidget(parent), place_(std::move(place)), messages_(appinfo::Title(), this) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(appinfo::Caption());
     setWindowIcon(ProgramIcon());
@@ -62,7 +62,7 @@ void frmMain::connectHandlers() {
 
 void frmMain::Form_Load() {
     PictureShow->setVisible(true);
-    const CommSetContent saved = ReadCommSet(programDir_);
+    const CommSetContent saved = ReadCommSet(place_);
     txtStationID->setText(QStringLiteral("1"));
     PortStartup(saved);
 }

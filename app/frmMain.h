@@ -30,8 +30,8 @@ inline const QColor kWindowGrey(224, 224, 224);
 class frmMain : public QWidget, public WindowVariables {
     Q_OBJECT
 public:
-    // programDir: where comm.set and the COMn links are looked for.
-    explicit frmMain(QString programDir, QWidget *parent = nullptr);
+    // place: where comm.set and the COMn links are kept.
+    explicit frmMain(SettingsPlace place, QWidget *parent = nullptr);
     ~frmMain() override;
 
     // Handlers.
@@ -57,7 +57,6 @@ public:
     // Every message goes through here: serial events wait while a box is open.
     void MsgBox(const QString &text, MsgIcon icon = MsgIcon::None, const QString &title = {});
     MessageBoxService &messages() { return messages_; }
-    const QString &programDir() const { return programDir_; }
     // The status image now in front of the other two.
     QLabel *FrontLamp() const;
 
@@ -122,6 +121,6 @@ private:
     void ShowParameter(const QByteArray &reply);
     void ShowAddress(const QByteArray &reply);
 
-    QString programDir_;
+    SettingsPlace place_;
     MessageBoxService messages_;
 };

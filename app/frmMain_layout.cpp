@@ -159,7 +159,7 @@ void frmMain::buildLayout() {
     Combo2->setAccessibleName(QStringLiteral("波特率"));
     cmdCom = Button(Frame5, QStringLiteral("cmdCom"), QStringLiteral("保存设置"),
                     Tw(4620, 300, 1035, 435));
-    MSComm1 = new MSComm(programDir_, this);
+    MSComm1 = new MSComm(place_, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
 
     // "运行状态指示": three lamps stacked in one place, the red one in front.

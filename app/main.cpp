@@ -1,5 +1,6 @@
 #include "fonts.h"
 #include "frmMain.h"
+#include "serial/settingsdir.h"
 
 #include <QApplication>
 
@@ -9,7 +10,7 @@ int main(int argc, char *argv[]) {
     QApplication::setStyle(QStringLiteral("Fusion")); // the same look on every platform
     QApplication::setFont(fonts::Standard());
 
-    frmMain window(QCoreApplication::applicationDirPath());
+    frmMain window(SettingsPlaceOf(QCoreApplication::applicationDirPath()));
     window.Form_Load(); // before the window is first shown
     window.show();
     return QApplication::exec();

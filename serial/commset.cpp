@@ -46,8 +46,14 @@ CommSetContent ParseCommSet(QByteArrayView content) {
     return result;
 }
 
+QString CommSetPath(const QString &dir) {
+    return QDir(dir).filePath(QString::fromLatin1(kCommSetName));
+}
+
 CommSetContent ReadCommSet(const QString &dir) {
-    const QString path = QDir(dir).filePath(QString::fromLatin1(kCommSetName));
+    if (dir.isEmpty())
+        return {}; // no settings directory: never a comm.set in the working directory
+    const QString path = CommSetPath(dir);
     const QFileInfo info(path);
     if (!info.exists())
         return {};
@@ -62,12 +68,21 @@ CommSetContent ReadCommSet(const QString &dir) {
     return ParseCommSet(head);
 }
 
+CommSetContent ReadCommSet(const SettingsPlace &place) {
+    const CommSetContent own = ReadCommSet(place.own);
+    if (own.status != CommSetContent::Status::Missing)
+        return own;
+    return ReadCommSet(place.fallback);
+}
+
 QByteArray CommSetText(std::int16_t port, std::int16_t rate) {
     return (rt::DecimalText(port) + u',' + rt::DecimalText(rate)).toLatin1() + "\r\n";
 }
 
 bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate) {
-    QSaveFile file(QDir(dir).filePath(QString::fromLatin1(kCommSetName)));
+    if (dir.isEmpty() || !QDir().mkpath(dir))
+        return false;
+    QSaveFile file(CommSetPath(dir));
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray text = CommSetText(port, rate);

@@ -1,10 +1,12 @@
 #pragma once
 // comm.set: the one line "port,rate" + CR LF that carries the chosen serial port and baud
-// rate from one run to the next, kept in the program's directory.
+// rate from one run to the next, kept in the settings directory.
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+
+#include "settingsdir.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,10 +30,16 @@ struct CommSetContent {
 // field allowed. Each field is rounded into a 16-bit integer.
 CommSetContent ParseCommSet(QByteArrayView content);
 CommSetContent ReadCommSet(const QString &dir);
+// The user's own comm.set, or when there is none the default beside an installed program.
+CommSetContent ReadCommSet(const SettingsPlace &place);
 
 // "4,9600\r\n".
 QByteArray CommSetText(std::int16_t port, std::int16_t rate);
 
 // Writes a temporary file beside comm.set and renames it over the old one, so a failed
-// write never leaves an empty or half-written file. False when nothing was saved.
+// write never leaves an empty or half-written file. The directory is created when it does
+// not exist yet. False when nothing was saved.
 bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate);
+
+// Where WriteCommSet(dir, ...) writes, for messages.
+QString CommSetPath(const QString &dir);

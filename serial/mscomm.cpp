@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <utility>
 
-MSComm::MSComm(QString programDir, QObject *parent)
-    : QObject(parent), programDir_(std::move(programDir)), port_(new QSerialPort(this)) {
+MSComm::MSComm(SettingsPlace place, QObject *parent)
+    : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)) {
     connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
     connect(port_, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
 }
@@ -68,7 +68,7 @@ bool MSComm::portOpen() const {
 }
 
 QString MSComm::deviceName() const {
-    return PortDevice(commPort_, programDir_);
+    return PortDevice(commPort_, place_);
 }
 
 bool MSComm::setPortOpen(bool open) {

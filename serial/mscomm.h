@@ -15,6 +15,7 @@
 #include <QString>
 
 #include "linecounters.h"
+#include "settingsdir.h"
 
 #include <cstdint>
 #include <deque>
@@ -42,7 +43,8 @@ public:
     // Bytes kept for the program; what arrives beyond them is dropped and reported.
     static constexpr qsizetype kInBufferSize = 64 * 1024;
 
-    explicit MSComm(QString programDir, QObject *parent = nullptr);
+    // place: where the COMn links are looked for.
+    explicit MSComm(SettingsPlace place, QObject *parent = nullptr);
     ~MSComm() override;
 
     // 1 to 16; refused while the port is open.
@@ -111,7 +113,7 @@ private:
     void scheduleDelivery();
     void deliver();
 
-    QString programDir_;
+    SettingsPlace place_;
     QSerialPort *port_;
     std::int16_t commPort_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");

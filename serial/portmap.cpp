@@ -3,19 +3,27 @@
 #include <QDir>
 #include <QFileInfo>
 
-QString PortDevice(int portNumber, const QString &programDir) {
-    const QString name = QStringLiteral("COM%1").arg(portNumber);
+QString PortLink(int portNumber, const QString &dir) {
+    if (dir.isEmpty())
+        return {};
+    const QFileInfo link(QDir(dir).filePath(QStringLiteral("COM%1").arg(portNumber)));
+    return link.exists() || link.isSymLink() ? link.absoluteFilePath() : QString();
+}
+
+QString PortDevice(int portNumber, const SettingsPlace &place) {
 #ifdef Q_OS_WIN
-    Q_UNUSED(programDir);
-    return name;
+    Q_UNUSED(place);
+    return QStringLiteral("COM%1").arg(portNumber);
 #else
-    const QFileInfo link(QDir(programDir).filePath(name));
-    if (link.exists() || link.isSymLink()) {
+    for (const QString &dir : {place.own, place.fallback}) {
+        const QString link = PortLink(portNumber, dir);
+        if (link.isEmpty())
+            continue;
         // Open the device itself, so that the lock on it is shared with every other
         // program that opens the same device by its own name. A dangling link stays as it
         // is and fails to open.
-        const QString target = link.canonicalFilePath();
-        return target.isEmpty() ? link.absoluteFilePath() : target;
+        const QString target = QFileInfo(link).canonicalFilePath();
+        return target.isEmpty() ? link : target;
     }
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 #endif

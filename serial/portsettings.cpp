@@ -7,6 +7,8 @@
 #include "linesettings.h"
 #include "mscomm.h"
 
+#include <QDir>
+
 namespace {
 
 // What the baud-rate list shows before anything is chosen; used when comm.set gives no rate.
@@ -120,8 +122,9 @@ void frmMain::cmdCom_Click() {
     }
     OpenChosenPort();
 
-    if (!WriteCommSet(programDir_, CommNum, CommRate)) {
-        MsgBox(QStringLiteral("串口设置未能保存：无法写入程序目录中的 comm.set 文件!"),
+    if (!WriteCommSet(place_.own, CommNum, CommRate)) {
+        MsgBox(QStringLiteral("串口设置未能保存：无法写入 %1 !")
+                   .arg(QDir::toNativeSeparators(CommSetPath(place_.own))),
                MsgIcon::Warning, QStringLiteral("系统提示"));
         return;
     }

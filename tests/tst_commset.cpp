@@ -145,7 +145,10 @@ private slots:
     void writeFails() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QVERIFY(!WriteCommSet(dir.filePath(QStringLiteral("no/such/dir")), 4, 9600));
+        // A settings directory that cannot be created: a file stands in its way.
+        QVERIFY(WriteFile(dir.filePath(QStringLiteral("file")), "x"));
+        QVERIFY(!WriteCommSet(dir.filePath(QStringLiteral("file/config")), 4, 9600));
+        QVERIFY(!WriteCommSet(QString(), 4, 9600)); // none at all: not the working directory
 
         QVERIFY(QDir(dir.path()).mkdir(QString::fromLatin1(kCommSetName)));
         QVERIFY(WriteFile(CommSetPath(dir) + QStringLiteral("/inside"), "x"));
@@ -208,6 +211,40 @@ private slots:
         CompareField(BaudRateFromText(text), rate);
     }
 
+    // Run from a build tree, everything stays beside the program; installed, the user's own
+    // directory is written (created on the first save) and the administrator's default
+    // beside the program is only read, until the user has a comm.set of their own.
+    void settingsPlace() {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString program = root.filePath(QStringLiteral("bin"));
+        const QString config = root.filePath(QStringLiteral("home/.config"));
+        QVERIFY(QDir().mkpath(program));
+
+        const SettingsPlace tree = DecideSettingsPlace(program, false, config);
+        QCOMPARE(tree.own, program);
+        QVERIFY(tree.fallback.isEmpty());
+
+        const SettingsPlace installed = DecideSettingsPlace(program, true, config);
+        QCOMPARE(installed.own, config + QStringLiteral("/sensor-companion"));
+        QCOMPARE(installed.fallback, program);
+        QCOMPARE(ReadCommSet(installed).status, Status::Missing);
+
+        QVERIFY(WriteFile(program + QStringLiteral("/comm.set"), "2,4800\r\n"));
+        CommSetContent c = ReadCommSet(installed);
+        QVERIFY(c.status == Status::Valid && c.port == 2 && c.rate == 4800);
+
+        QVERIFY(WriteCommSet(installed.own, 5, 9600));
+        c = ReadCommSet(installed);
+        QVERIFY(c.status == Status::Valid && c.port == 5 && c.rate == 9600);
+        QCOMPARE(ReadFile(program + QStringLiteral("/comm.set")), QByteArray("2,4800\r\n"));
+
+        // No configuration directory at all: nothing to write, the default still read.
+        const SettingsPlace homeless = DecideSettingsPlace(program, true, QString());
+        QVERIFY(homeless.own.isEmpty());
+        QCOMPARE(ReadCommSet(homeless).port, std::optional<std::int16_t>(2));
+    }
+
 #ifdef Q_OS_UNIX
     void portDevice() {
         QTemporaryDir dir;
@@ -225,6 +262,14 @@ private slots:
         // An unplugged adapter leaves the link dangling; it must not fall back to ttyS3.
         QVERIFY(QFile::remove(target));
         QCOMPARE(PortDevice(4, dir.path()), QFileInfo(link).absoluteFilePath());
+
+        // The user's own link comes before the administrator's.
+        QTemporaryDir own;
+        QVERIFY(own.isValid());
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), own.filePath(QStringLiteral("COM4"))));
+        QCOMPARE(PortDevice(4, SettingsPlace(own.path(), dir.path())), QStringLiteral("/dev/null"));
+        QCOMPARE(PortDevice(4, SettingsPlace(QString(), dir.path())),
+                 QFileInfo(link).absoluteFilePath());
     }
 #endif
 };

@@ -1,0 +1,66 @@
+#include "settingsdir.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <utility>
+
+namespace {
+
+// The same folder for the window and the port command, whatever QCoreApplication's name.
+constexpr char kConfigFolder[] = "sensor-companion";
+
+[[maybe_unused]] QString Canonical(const QString &dir) {
+    const QString path = QFileInfo(dir).canonicalFilePath();
+    return QDir::cleanPath(path.isEmpty() ? QDir(dir).absolutePath() : path);
+}
+
+#ifdef Q_OS_WIN
+bool Inside(const QString &dir, const QString &parent) {
+    const QString p = Canonical(parent);
+    const QString d = Canonical(dir);
+    return d.size() > p.size() && d.startsWith(p, Qt::CaseInsensitive) && d.at(p.size()) == u'/';
+}
+#endif
+
+} // namespace
+
+SettingsPlace::SettingsPlace(QString ownDir, QString fallbackDir)
+    : own(std::move(ownDir)), fallback(std::move(fallbackDir)) {}
+
+SettingsPlace DecideSettingsPlace(const QString &programDir, bool installed,
+                                  const QString &userConfigDir) {
+    if (!installed)
+        return SettingsPlace(programDir);
+    // Without a configuration directory nothing can be saved, but an administrator's
+    // default still opens the port.
+    const QString own = userConfigDir.isEmpty()
+                            ? QString()
+                            : QDir(userConfigDir).filePath(QString::fromLatin1(kConfigFolder));
+    return SettingsPlace(own, programDir);
+}
+
+bool RunsInstalled(const QString &programDir) {
+#ifdef Q_OS_WIN
+    // The installer puts the program under Program Files; an unpacked zip lives anywhere
+    // else. The variables name the folders in the system's own language.
+    for (const char *name : {"ProgramW6432", "ProgramFiles", "ProgramFiles(x86)"}) {
+        const QString folder = qEnvironmentVariable(name);
+        if (!folder.isEmpty() && Inside(programDir, QDir::fromNativeSeparators(folder)))
+            return true;
+    }
+    return false;
+#elif defined(SC_INSTALL_BINDIR)
+    return Canonical(programDir) == Canonical(QStringLiteral(SC_INSTALL_BINDIR));
+#else
+    Q_UNUSED(programDir);
+    return false;
+#endif
+}
+
+SettingsPlace SettingsPlaceOf(const QString &programDir) {
+    return DecideSettingsPlace(
+        programDir, RunsInstalled(programDir),
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
