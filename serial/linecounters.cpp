@@ -5,10 +5,10 @@
 #include <sys/ioctl.h>
 #endif
 
-std::optional<LineCounters> ReadLineCounters(qintptr handle) {
+std::optional<LineCounters> ReadLineCounters(PortHandle handle) {
 #ifdef Q_OS_LINUX
     serial_icounter_struct counts{};
-    if (::ioctl(static_cast<int>(handle), TIOCGICOUNT, &counts) != 0)
+    if (::ioctl(handle, TIOCGICOUNT, &counts) != 0)
         return std::nullopt; // pseudo-terminals and some adapters keep no counters
     LineCounters result;
     result.breaks = static_cast<std::uint32_t>(counts.brk);

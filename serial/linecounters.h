@@ -4,10 +4,11 @@
 // each read. Only Linux drivers keep such counters; elsewhere, and on pseudo-terminals,
 // there are none to read.
 
-#include <QtGlobal>
+#include <QSerialPort>
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 struct LineCounters {
@@ -17,10 +18,13 @@ struct LineCounters {
     std::uint32_t overrun = 0;
 };
 
+// What QSerialPort::handle() gives: a descriptor on Unix, a HANDLE on Windows.
+using PortHandle = decltype(std::declval<QSerialPort &>().handle());
+
 enum class LineError { Break, Framing, Parity, Overrun };
 
 // The driver's counters for an open port's handle, when it keeps any.
-std::optional<LineCounters> ReadLineCounters(qintptr handle);
+std::optional<LineCounters> ReadLineCounters(PortHandle handle);
 
 // One entry for each kind of error whose count went up, in the order above.
 std::vector<LineError> LineErrorsBetween(const LineCounters &before, const LineCounters &after);
