@@ -48,5 +48,5 @@ void frmMain::comDoOnce_Click() {
     frame[3] = rt::FlooredTo<std::uint8_t>(txtStartID->text()).value_or(0);
     frame[5] = rt::FlooredTo<std::uint8_t>(txtDataLength->text()).value_or(0);
     SealRequest(frame);
-    SendRead(frame, 1);
+    SendRead(frame, cmdtype::Query);
 }

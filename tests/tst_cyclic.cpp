@@ -105,7 +105,7 @@ private slots:
         const int late = stopAndDrain();
         QCOMPARE(w.lblCounter->text(), QString::number(1 + 5 + late));
         QCOMPARE(w.txtValue(0)->text(), QStringLiteral("500"));
-        QCOMPARE(int(w.CmdType), 1);
+        QCOMPARE(w.CmdType, cmdtype::Query);
         QVERIFY(h_.shown.empty());
     }
 
@@ -255,9 +255,9 @@ private slots:
         w.cmdOneM->click();
         w.cmdReadAdd->click();
         QCOMPARE(h_.module->receive(8), Hex(QStringLiteral("FA 25 02 00 00 01 99 FE")));
-        QCOMPARE(int(w.CmdType), 5);
+        QCOMPARE(w.CmdType, cmdtype::Address);
         QCOMPARE(h_.module->receive(8), Hex(QString::fromLatin1(kQuery)));
-        QCOMPARE(int(w.CmdType), 1);
+        QCOMPARE(w.CmdType, cmdtype::Query);
         stopAndDrain();
     }
 };
