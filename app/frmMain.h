@@ -103,7 +103,16 @@ public:
     QPushButton *cmdChangeID, *cmdReadAdd;
 
 private:
+    // The frames, one function each, in the order they sit on the window.
     void buildLayout();
+    void buildModbusFields();
+    void buildObservation();
+    void buildPortSettings();
+    void buildStatus();
+    void buildParameters();
+    void buildAddressChange();
+    void buildQueryControls();
+    void buildCommandWatch();
     void connectHandlers();
     void PortStartup(const CommSetContent &saved);
     bool TakeChosenPort();
