@@ -1,7 +1,12 @@
 #include "dropdownlist.h"
 
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QToolTip>
 #include <QWheelEvent>
+
+#include <utility>
 
 DropDownList::DropDownList(const QStringList &entries, const QString &initialText, QWidget *parent)
     : QComboBox(parent) {
@@ -34,4 +39,32 @@ void DropDownList::selectEntry(int index) {
 // Scrolling past the list must not reopen ports.
 void DropDownList::wheelEvent(QWheelEvent *event) {
     event->ignore();
+}
+
+// Answered at the moment the tooltip is asked for rather than stored in the entries: a
+// change of an entry's data would rewrite the text typed into the list.
+void DropDownList::setEntryToolTips(std::function<QString(int)> toolTipOf) {
+    toolTipOf_ = std::move(toolTipOf);
+    view()->viewport()->installEventFilter(this);
+}
+
+bool DropDownList::ShowEntryToolTip(QEvent *event, int index, QWidget *over) {
+    if (event->type() != QEvent::ToolTip || !toolTipOf_ || index < 0 || index >= count())
+        return false;
+    QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), toolTipOf_(index), over);
+    return true;
+}
+
+bool DropDownList::event(QEvent *event) {
+    return ShowEntryToolTip(event, listIndex_, this) || QComboBox::event(event);
+}
+
+bool DropDownList::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == view()->viewport() && event->type() == QEvent::ToolTip) {
+        const QPoint at = static_cast<QHelpEvent *>(event)->pos();
+        if (!ShowEntryToolTip(event, view()->indexAt(at).row(), view()->viewport()))
+            QToolTip::hideText();
+        return true;
+    }
+    return QComboBox::eventFilter(watched, event);
 }

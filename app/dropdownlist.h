@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QStringList>
 
+#include <functional>
+
 class DropDownList : public QComboBox {
     Q_OBJECT
 public:
@@ -15,13 +17,22 @@ public:
 
     int ListIndex() const { return listIndex_; }
     void selectEntry(int index);
+    // Tooltips for the entries (and for the list itself, of the selected entry), asked for
+    // each time one is shown, so they tell what is true now. The entries stay as they are.
+    void setEntryToolTips(std::function<QString(int index)> toolTipOf);
 
 signals:
     void Click();
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Shows the entry's tooltip for a tooltip request; false when there is none to show.
+    bool ShowEntryToolTip(QEvent *event, int index, QWidget *over);
+
     int listIndex_ = -1;
+    std::function<QString(int)> toolTipOf_;
 };

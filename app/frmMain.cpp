@@ -3,6 +3,7 @@
 #include "appinfo.h"
 #include "programicon.h"
 #include "serial/mscomm.h"
+#include "serial/porttarget.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +40,7 @@ frmMain::~frmMain() = default;
 
 void frmMain::connectHandlers() {
     connect(Combo1, &DropDownList::Click, this, &frmMain::Combo1_Click);
+    Combo1->setEntryToolTips([this](int index) { return PortToolTip(index + 1, place_); });
     connect(cmdCom, &QPushButton::clicked, this, &frmMain::cmdCom_Click);
     connect(MSComm1, &MSComm::OnComm, this, &frmMain::MSComm1_OnComm);
 
