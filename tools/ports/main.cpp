@@ -1,0 +1,68 @@
+// sensor-companion-ports: finds the serial adapter and points the window's COMn at it.
+//   sensor-companion-ports                    list the serial devices and the COMn links
+//   sensor-companion-ports link N DEVICE      make COMn lead to DEVICE
+//   sensor-companion-ports unlink N           remove the COMn link
+// Exit status: 0 done, 1 refused (the reason on standard error), 2 wrong usage.
+
+#include "portlinks.h"
+#include "portlist.h"
+#include "portsystem.h"
+#include "serial/settingsdir.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+namespace {
+
+constexpr char kUsage[] = "usage: sensor-companion-ports [link N DEVICE | unlink N]\n"
+                          "  (no arguments)   list the serial devices and the COMn links\n"
+                          "  link N DEVICE    make COMn (1 to 16) lead to DEVICE\n"
+                          "  unlink N         remove the COMn link\n"
+                          "See sensor-companion-ports(1).\n";
+
+int Report(const PortCommandResult &result) {
+    if (result.done) {
+        QTextStream(stdout) << result.message << '\n';
+        return 0;
+    }
+    QTextStream(stderr) << "sensor-companion-ports: " << result.message << '\n';
+    return 1;
+}
+
+int List(const SettingsPlace &place) {
+    QTextStream out(stdout);
+    out << DeviceListText(SerialDevices(place));
+    const QString noLinks = portsystem::LinksUnsupported();
+    out << (noLinks.isEmpty() ? LinkListText(place) : QStringLiteral("COMn: ") + noLinks + u'\n');
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sensor-companion-ports"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SC_VERSION));
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    // The same directory the window uses: both are installed side by side.
+    const SettingsPlace place = SettingsPlaceOf(QCoreApplication::applicationDirPath());
+
+    const QString command = args.value(0);
+    if (args.isEmpty() || (command == QStringLiteral("list") && args.size() == 1))
+        return List(place);
+    if (command == QStringLiteral("link") && args.size() == 3)
+        return Report(LinkPort(args[1], args[2], place));
+    if (command == QStringLiteral("unlink") && args.size() == 2)
+        return Report(UnlinkPort(args[1], place));
+    if (args.size() == 1 &&
+        (command == QStringLiteral("--help") || command == QStringLiteral("-h"))) {
+        QTextStream(stdout) << kUsage;
+        return 0;
+    }
+    if (args.size() == 1 && command == QStringLiteral("--version")) {
+        QTextStream(stdout) << "sensor-companion-ports " << SC_VERSION << '\n';
+        return 0;
+    }
+    QTextStream(stderr) << kUsage;
+    return 2;
+}

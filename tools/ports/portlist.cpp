@@ -1,0 +1,124 @@
+#include "portlist.h"
+
+#include "portsystem.h"
+#include "serial/portmap.h"
+#include "serial/porttarget.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+namespace {
+
+constexpr int kPorts = 16;
+
+QString Canonical(const QString &path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+QString Hex4(quint16 value) {
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+QString OpenRefusal(const QSerialPortInfo &info) {
+    if (const QString why = portsystem::PermissionRefusal(info.systemLocation()); !why.isEmpty())
+        return why;
+    QSerialPort port(info);
+    if (port.open(QIODevice::ReadWrite)) {
+        port.close();
+        return {};
+    }
+    // The permissions allow it, so a refused open means someone else has it.
+    if (port.error() == QSerialPort::PermissionError)
+        return QStringLiteral("held by another program");
+    return port.errorString();
+}
+
+// Windows names the port itself COMn; elsewhere COMn leads to the device by a path.
+QStringList PortsLeadingTo(const QSerialPortInfo &info, const SettingsPlace &place) {
+    const QString device = Canonical(info.systemLocation());
+    QStringList ports;
+    for (int n = 1; n <= kPorts; ++n) {
+        const QString opens = PortDevice(n, place);
+        if (opens == info.portName() || Canonical(opens) == device)
+            ports.append(QStringLiteral("COM%1").arg(n));
+    }
+    return ports;
+}
+
+QString Line(const char *label, const QString &value) {
+    return QStringLiteral("  %1 %2\n")
+        .arg(QString::fromLatin1(label), -15)
+        .arg(value.isEmpty() ? QStringLiteral("-") : value);
+}
+
+} // namespace
+
+QList<PortFacts> SerialDevices(const SettingsPlace &place) {
+    QList<PortFacts> devices;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        PortFacts facts;
+        facts.device = info.systemLocation();
+        facts.stableName =
+            portsystem::StableName(facts.device, QString::fromLatin1(portsystem::kStableNameDir));
+        facts.description = info.description();
+        facts.manufacturer = info.manufacturer();
+        facts.serialNumber = info.serialNumber();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            facts.usbId = Hex4(info.vendorIdentifier()) + u':' + Hex4(info.productIdentifier());
+        facts.refusal = OpenRefusal(info);
+        facts.ports = PortsLeadingTo(info, place);
+        devices.append(facts);
+    }
+    return devices;
+}
+
+QString DeviceListText(const QList<PortFacts> &devices) {
+    if (devices.isEmpty())
+        return QStringLiteral("No serial devices found. Is the adapter plugged in?\n");
+    QString text;
+    for (const PortFacts &d : devices) {
+        text += d.device + u'\n';
+        text += Line("stable name:", d.stableName);
+        text += Line("description:", d.description);
+        text += Line("manufacturer:", d.manufacturer);
+        text += Line("USB id:", d.usbId);
+        text += Line("serial number:", d.serialNumber);
+        text += Line("may open:", d.refusal.isEmpty() ? QStringLiteral("yes")
+                                                      : QStringLiteral("no: ") + d.refusal);
+        text += Line("window's port:",
+                     d.ports.isEmpty() ? QStringLiteral("none (sensor-companion-ports link N %1)")
+                                             .arg(d.stableName.isEmpty() ? d.device : d.stableName)
+                                       : d.ports.join(QStringLiteral(", ")));
+        text += u'\n';
+    }
+    return text;
+}
+
+QString LinkListText(const SettingsPlace &place) {
+    QString text;
+    for (const QString &dir : {place.own, place.fallback}) {
+        if (dir.isEmpty())
+            continue;
+        QString links;
+        for (int n = 1; n <= kPorts; ++n) {
+            const PortTarget target = PortTargetOf(n, place);
+            if (target.link.isEmpty() ||
+                QFileInfo(target.link).absolutePath() != QDir(dir).absolutePath())
+                continue;
+            links += QStringLiteral("  COM%1 → %2%3\n")
+                         .arg(n)
+                         .arg(target.device,
+                              target.present ? QString() : QStringLiteral("  (not there now)"));
+        }
+        const QString whose =
+            dir == place.own ? QStringLiteral("COMn links in") : QStringLiteral("Default links in");
+        text += links.isEmpty() ? QStringLiteral("%1 %2: none\n").arg(whose, dir)
+                                : QStringLiteral("%1 %2:\n%3").arg(whose, dir, links);
+    }
+    text +=
+        QStringLiteral("A COMn without a link opens /dev/ttyS(n-1), the n-th PC serial port.\n");
+    return text;
+}
