@@ -116,9 +116,6 @@ private slots:
     }
 
     void linkByStableName() {
-#ifdef Q_OS_WIN
-        QSKIP("COMn are the system's own ports on Windows");
-#endif
         QTemporaryDir root;
         QVERIFY(root.isValid());
         const QString byId = root.filePath(QStringLiteral("by-id"));
