@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing need, from Debian's packages. Does nothing
-# when everything is already there.
+# Installs what building, running and testing need, from Debian's packages, and the
+# packages named as arguments (scripts/package.sh names its tools). Does nothing when
+# everything is already there.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   # checked builds (sanitizers, fuzzing) and the benchmark's reference poller
   clang-14 libclang-rt-14-dev mbpoll
+  "$@"
 )
 
 missing=()
