@@ -187,13 +187,6 @@ void RunHandler(FuzzWindow &fw, int handler) {
 
 } // namespace
 
-// The window, its fonts and the line are set up before the first input, so that their
-// one-time allocations are not taken for leaks of an input.
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    FuzzWindow::get();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzWindow &fw = FuzzWindow::get();
     frmMain &w = fw.window();
