@@ -68,7 +68,7 @@ int main(int argc, char **argv) {
         logError("%s", error.c_str());
         return exitRuntimeError;
     }
-    const auto device = SensorDevice::open(deviceSide->slaveName(), options->baud, options->address,
+    const auto device = SensorDevice::open(deviceSide->slaveName, options->baud, options->address,
                                            options->faults.seed, error);
     if (!device) {
         logError("%s", error.c_str());
@@ -88,7 +88,7 @@ int main(int argc, char **argv) {
     }
     port.announce(options->address);
 
-    Bridge bridge(deviceSide->master(), frameGap(options->baud), options->baud, options->faults,
+    Bridge bridge(deviceSide->master.get(), frameGap(options->baud), options->baud, options->faults,
                   log, [&device] { return device->address(); });
     bridge.attachProgram(port.fd());
     const LoopEnd end =

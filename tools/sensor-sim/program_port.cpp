@@ -9,7 +9,7 @@ PublishResult ProgramPort::plug(std::string &error) {
     if (!pty) {
         return PublishResult::failed;
     }
-    const PublishResult result = publishLink(link_, pty->slaveName(), error);
+    const PublishResult result = publishLink(link_, pty->slaveName, error);
     if (result == PublishResult::published) {
         pty_ = std::move(pty);
     }
@@ -18,7 +18,7 @@ PublishResult ProgramPort::plug(std::string &error) {
 
 void ProgramPort::unplug() {
     if (pty_) {
-        withdrawLink(link_, pty_->slaveName());
+        withdrawLink(link_, pty_->slaveName);
         pty_.reset();
     }
 }
@@ -27,7 +27,7 @@ void ProgramPort::announce(int address) const {
     if (!pty_) {
         return;
     }
-    std::printf("sensor-sim: %s -> %s, address %d\n", link_.c_str(), pty_->slaveName().c_str(),
+    std::printf("sensor-sim: %s -> %s, address %d\n", link_.c_str(), pty_->slaveName.c_str(),
                 address);
     std::fflush(stdout);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "link.hpp"
 #include "pty_pair.hpp"
 
 #include <optional>
@@ -23,7 +22,7 @@ public:
     void unplug();
 
     bool plugged() const { return pty_.has_value(); }
-    int fd() const { return pty_ ? pty_->master() : -1; }
+    int fd() const { return pty_ ? pty_->master.get() : -1; }
 
     // The ready line on stdout that scripts and tests wait for.
     void announce(int address) const;

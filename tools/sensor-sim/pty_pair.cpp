@@ -3,9 +3,10 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <utility>
+#include <string_view>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,25 +22,26 @@ namespace sensorsim {
 
 namespace {
 
-bool makeRaw(int fd) {
+// Termios belongs to the slave, but setting it through both ends keeps platforms that
+// treat the master separately in line as well.
+bool prepare(int fd, int statusFlags) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
         return false;
     }
     cfmakeraw(&tio);
-    return tcsetattr(fd, TCSANOW, &tio) == 0;
-}
-
-bool addFlags(int fd, int statusFlags) {
-    const int fl = fcntl(fd, F_GETFL);
-    if (fl < 0 || fcntl(fd, F_SETFL, fl | statusFlags) != 0) {
-        return false;
-    }
-    const int fdFlags = fcntl(fd, F_GETFD);
-    return fdFlags >= 0 && fcntl(fd, F_SETFD, fdFlags | FD_CLOEXEC) == 0;
+    return tcsetattr(fd, TCSANOW, &tio) == 0 &&
+           fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | statusFlags) == 0 &&
+           fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
 } // namespace
+
+Fd::~Fd() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
 
 std::optional<PtyPair> PtyPair::open(std::string &error) {
     int master = -1;
@@ -48,54 +50,51 @@ std::optional<PtyPair> PtyPair::open(std::string &error) {
         error = std::string("openpty: ") + std::strerror(errno);
         return std::nullopt;
     }
-
+    PtyPair pty{Fd(master), Fd(slave), {}};
     std::array<char, 256> name{};
-    if (ttyname_r(slave, name.data(), name.size()) != 0) {
-        error = std::string("ttyname: ") + std::strerror(errno);
-        close(master);
-        close(slave);
+    if (const int err = ttyname_r(slave, name.data(), name.size()); err != 0) {
+        error = std::string("ttyname: ") + std::strerror(err);
         return std::nullopt;
     }
-
-    // Termios belongs to the slave, but setting it through both ends keeps platforms that
-    // treat the master separately in line as well.
-    if (!makeRaw(slave) || !makeRaw(master) || !addFlags(master, O_NONBLOCK) ||
-        !addFlags(slave, 0)) {
+    if (!prepare(slave, 0) || !prepare(master, O_NONBLOCK)) {
         error = std::string("configuring pty: ") + std::strerror(errno);
-        close(master);
-        close(slave);
         return std::nullopt;
     }
-
-    return PtyPair(master, slave, name.data());
+    pty.slaveName = name.data();
+    return pty;
 }
 
-PtyPair::PtyPair(PtyPair &&other) noexcept
-    : master_(std::exchange(other.master_, -1)), slave_(std::exchange(other.slave_, -1)),
-      slaveName_(std::move(other.slaveName_)) {}
-
-PtyPair &PtyPair::operator=(PtyPair &&other) noexcept {
-    if (this != &other) {
-        reset();
-        master_ = std::exchange(other.master_, -1);
-        slave_ = std::exchange(other.slave_, -1);
-        slaveName_ = std::move(other.slaveName_);
+PublishResult publishLink(const std::string &link, const std::string &target, std::string &error) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            error = link + " exists and is not a symlink; refusing to replace it";
+            return PublishResult::occupied;
+        }
+        if (unlink(link.c_str()) != 0 && errno != ENOENT) {
+            error = "removing old link " + link + ": " + std::strerror(errno);
+            return PublishResult::failed;
+        }
+    } else if (errno != ENOENT) {
+        error = link + ": " + std::strerror(errno);
+        return PublishResult::failed;
     }
-    return *this;
+
+    if (symlink(target.c_str(), link.c_str()) != 0) {
+        const int err = errno;
+        error = "creating link " + link + ": " + std::strerror(err);
+        // Something appeared there between the check and now: treat it like any other file.
+        return err == EEXIST ? PublishResult::occupied : PublishResult::failed;
+    }
+    return PublishResult::published;
 }
 
-PtyPair::~PtyPair() {
-    reset();
-}
-
-void PtyPair::reset() {
-    if (master_ >= 0) {
-        close(master_);
+void withdrawLink(const std::string &link, const std::string &target) {
+    std::array<char, 4096> current{};
+    const ssize_t n = readlink(link.c_str(), current.data(), current.size() - 1);
+    if (n >= 0 && target == std::string_view(current.data(), static_cast<std::size_t>(n))) {
+        unlink(link.c_str());
     }
-    if (slave_ >= 0) {
-        close(slave_);
-    }
-    master_ = slave_ = -1;
 }
 
 } // namespace sensorsim
