@@ -2,7 +2,6 @@
 
 #include "log.hpp"
 #include "read_address.hpp"
-#include "traffic_log.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mono_clock.hpp"
+#include "log.hpp"
 
 #include <cstdint>
 #include <random>

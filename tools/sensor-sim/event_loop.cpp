@@ -5,7 +5,6 @@
 #include "program_port.hpp"
 #include "sensor_device.hpp"
 #include "stop_signal.hpp"
-#include "traffic_log.hpp"
 
 #include <array>
 #include <cerrno>

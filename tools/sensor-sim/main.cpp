@@ -14,7 +14,6 @@
 #include "pty_pair.hpp"
 #include "sensor_device.hpp"
 #include "stop_signal.hpp"
-#include "traffic_log.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -226,7 +225,7 @@ int main(int argc, char **argv) {
         std::fputs(usageText(), stdout);
         return 0;
     }
-    setVerbose(options->verbose);
+    verbose = options->verbose;
 
     TrafficLog log;
     if (!options->log.empty() && !log.open(options->log, error)) {

@@ -74,7 +74,7 @@ bool covers(std::pair<int, int> range, int address) {
 }
 
 void describe(const std::uint8_t *req, int length) {
-    if (!isVerbose()) {
+    if (!verbose) {
         return;
     }
     const int unit = req[0];

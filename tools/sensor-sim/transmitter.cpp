@@ -1,7 +1,6 @@
 #include "transmitter.hpp"
 
 #include "log.hpp"
-#include "traffic_log.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "faults.hpp"
-#include "mono_clock.hpp"
+#include "log.hpp"
 
 #include <cstdint>
 #include <deque>
