@@ -3,7 +3,7 @@
 #include "bridge.hpp"
 #include "log.hpp"
 #include "program_port.hpp"
-#include "sensor_device.hpp"
+#include "device.hpp"
 #include "stop_signal.hpp"
 
 #include <array>

@@ -12,7 +12,7 @@
 #include "log.hpp"
 #include "program_port.hpp"
 #include "pty_pair.hpp"
-#include "sensor_device.hpp"
+#include "device.hpp"
 #include "stop_signal.hpp"
 
 #include <algorithm>
