@@ -1,45 +1,94 @@
 #pragma once
 
-#include "faults.hpp"
-#include "silence_framer.hpp"
-#include "transmitter.hpp"
+#include "log.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
-#include <span>
+#include <random>
 #include <vector>
 
 namespace sensorsim {
 
-class TrafficLog;
+// Misbehaviour to put on the line, all off by default. "Every" counts are 1-based over the
+// whole run: with 3, the 3rd, 6th, 9th... request (or reply) is hit, so tests can tell in
+// advance which one.
+struct FaultOptions {
+    std::chrono::milliseconds delay{0}; // before each reply
+    int splitBytes = 0;                 // write replies in pieces this long; 0: whole
+    std::chrono::milliseconds splitGap{20};
+    int badCrcEvery = 0;
+    int dropEvery = 0;
+    int noiseEvery = 0;
+    int noiseCount = 3;
+    bool wireTime = false; // pace output at the line speed
+    std::uint32_t seed = 1;
+};
 
-// Bytes waiting for a non-blocking fd to accept them.
-class Outbox {
+// Writes to a non-blocking pty on a schedule: after a delay, in pieces with pauses between
+// them, at the line's pace. Nothing here sleeps; the event loop polls until deadline() and
+// calls service(). Without faults it writes what it is given as soon as the pty takes it.
+class Transmitter {
 public:
-    explicit Outbox(int fd) : fd_(fd) {}
+    using Clock = MonoClock;
 
-    void push(std::span<const std::uint8_t> bytes);
-    bool empty() const { return bytes_.empty(); }
-    // False on a write error other than "try again later".
-    bool flush();
+    // With a log, each reply is logged as tx when it starts, and its noise as noise.
+    Transmitter(const FaultOptions &faults, int baud, TrafficLog *log);
+
+    // -1 detaches (unplugged): everything queued is forgotten.
+    void attach(int fd);
+
+    // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any.
+    void send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
+              std::vector<std::uint8_t> noise = {});
+
+    // The pty would not take more: wait until poll() says it is writable again.
+    bool blocked() const { return blocked_; }
+    void writable() { blocked_ = false; }
+
+    // When service() next has something to write; empty if nothing is due by time.
+    std::optional<Clock::time_point> deadline() const;
+
+    // Writes whatever is due. False on a write error other than "try again".
+    bool service(Clock::time_point now);
 
 private:
-    int fd_;
-    std::vector<std::uint8_t> bytes_;
+    struct Piece {
+        std::vector<std::uint8_t> bytes;
+        Clock::time_point notBefore{};
+        Clock::duration pause{}; // silence after the previous piece
+        const char *logKind = nullptr;
+        std::vector<std::uint8_t> logBytes; // the whole reply, on its first piece
+        Clock::time_point start{};
+        std::size_t written = 0;
+    };
+
+    void enqueue(Piece piece);
+    void begin(); // schedules the piece at the head of the queue
+    std::size_t dueBytes(const Piece &piece, Clock::time_point now) const;
+
+    FaultOptions faults_;
+    Clock::duration byteTime_;
+    TrafficLog *log_;
+    int fd_ = -1;
+    std::deque<Piece> queue_;
+    std::size_t queuedBytes_ = 0;
+    Clock::time_point lineFree_{}; // when the last byte written has left the line
+    bool blocked_ = false;
 };
 
 // Carries bytes between the program's pty and the device's pty. Frames from the program
 // are collected until they are complete or the line goes quiet; the read-address query is
-// answered here, every other frame is passed on untouched. Replies are collected whole
-// and go back through the fault plan and the transmitter, which is where the line's
+// answered here, every other frame is passed on untouched. Replies are collected whole and
+// go back through the fault options and a transmitter, which is where the line's
 // misbehaviour is made.
 class Bridge {
 public:
     using Clock = MonoClock;
 
-    Bridge(int deviceFd, Clock::duration gap, int baud, const FaultOptions &faults, TrafficLog &log,
+    Bridge(int deviceFd, int baud, const FaultOptions &faults, TrafficLog &log,
            std::function<std::uint8_t()> unitAddress);
 
     // -1 when unplugged: partial frames and replies not yet sent are dropped.
@@ -58,6 +107,7 @@ public:
     // The device has just written a reply of `length` bytes to its side of the line.
     void expectReply(std::size_t length, Clock::time_point now);
     void programWritable() { toProgram_.writable(); }
+    void deviceWritable() { toDevice_.writable(); }
     bool flush(Clock::time_point now);
 
 private:
@@ -68,19 +118,28 @@ private:
         bool stale = false; // asked for on a connection that has since been unplugged
     };
 
+    std::optional<Clock::time_point> frameDeadline() const;
     void sendCompleteReplies();
 
     int programFd_ = -1;
     int deviceFd_;
-    SilenceFramer framer_;
-    FaultPlan plan_;
+    FaultOptions faults_;
     TrafficLog &log_;
+    std::function<std::uint8_t()> unitAddress_;
+    // RTU frames end with silence on the line: the request being collected, and when its
+    // last byte came.
+    Clock::duration gap_;
+    std::vector<std::uint8_t> request_;
+    Clock::time_point lastByte_{};
+    bool complete_ = false;
+    std::uint64_t requestCount_ = 0;
+    std::uint64_t replyCount_ = 0;
+    std::mt19937 random_; // its algorithm is fixed: same seed, same bytes on any platform
     Transmitter toProgram_;
-    Outbox toDevice_;
+    Transmitter toDevice_;
     // In request order; the read-address answer joins complete, the device's fill up as
     // its bytes come back through the pty.
     std::deque<PendingReply> replies_;
-    std::function<std::uint8_t()> unitAddress_;
 };
 
 } // namespace sensorsim

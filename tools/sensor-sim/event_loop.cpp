@@ -1,9 +1,9 @@
 #include "event_loop.hpp"
 
 #include "bridge.hpp"
+#include "device.hpp"
 #include "log.hpp"
 #include "program_port.hpp"
-#include "device.hpp"
 #include "stop_signal.hpp"
 
 #include <array>
@@ -129,6 +129,9 @@ LoopEnd runEventLoop(const LoopParts &parts) {
         if ((fds[bridgeDeviceSlot].revents & POLLIN) != 0 && !bridge.readDevice(now)) {
             logError("reading device side: %s", std::strerror(errno));
             return LoopEnd::failed;
+        }
+        if ((fds[bridgeDeviceSlot].revents & POLLOUT) != 0) {
+            bridge.deviceWritable();
         }
         if ((fds[serverSlot].revents & POLLIN) != 0) {
             if (const int sent = parts.device.serviceRequest(); sent > 0) {

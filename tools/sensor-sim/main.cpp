@@ -8,14 +8,13 @@
 // the fault options (delays, split replies, bad CRCs, noise, lost requests) act.
 
 #include "bridge.hpp"
+#include "device.hpp"
 #include "event_loop.hpp"
 #include "log.hpp"
 #include "program_port.hpp"
 #include "pty_pair.hpp"
-#include "device.hpp"
 #include "stop_signal.hpp"
 
-#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -205,13 +204,6 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
     return error.empty() ? std::optional(o) : std::nullopt;
 }
 
-// Frames end after 3.5 character times of silence (11 bits each). On a pty the program's
-// writes arrive in bursts rather than at line speed, so never go below a few milliseconds.
-std::chrono::microseconds frameGap(int baud) {
-    const auto interFrame = std::chrono::microseconds(38'500'000 / baud);
-    return std::max<std::chrono::microseconds>(interFrame, std::chrono::milliseconds(5));
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -264,8 +256,8 @@ int main(int argc, char **argv) {
     }
     port.announce(options->address);
 
-    Bridge bridge(deviceSide->master.get(), frameGap(options->baud), options->baud, options->faults,
-                  log, [&device] { return device->address(); });
+    Bridge bridge(deviceSide->master.get(), options->baud, options->faults, log,
+                  [&device] { return device->address(); });
     bridge.attachProgram(port.fd());
     const LoopEnd end =
         runEventLoop({bridge, *device, port, log, signalFd, options->stdinEofExits});
