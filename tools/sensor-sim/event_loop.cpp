@@ -2,16 +2,17 @@
 
 #include "bridge.hpp"
 #include "device.hpp"
-#include "log.hpp"
-#include "program_port.hpp"
-#include "stop_signal.hpp"
+#include "pty_pair.hpp"
 
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -19,19 +20,131 @@ namespace sensorsim {
 
 namespace {
 
-enum Slot : std::size_t { signalSlot, programSlot, bridgeDeviceSlot, serverSlot, stdinSlot };
+// The program's end of the line: a pty published under the link path. It can be unplugged
+// and plugged in again, like a USB adapter; each plug-in is a new pty.
+class ProgramPort {
+public:
+    explicit ProgramPort(std::string link) : link_(std::move(link)) {}
+    ProgramPort(const ProgramPort &) = delete;
+    ProgramPort &operator=(const ProgramPort &) = delete;
+    ~ProgramPort() { unplug(); }
+
+    PublishResult plug(std::string &error) {
+        auto pty = PtyPair::open(error);
+        const auto result = pty ? publishLink(link_, pty->slaveName, error) : PublishResult::failed;
+        if (result == PublishResult::published) {
+            pty_ = std::make_unique<PtyPair>(std::move(*pty));
+        }
+        return result;
+    }
+    // Removes the link first, so nobody opens the dying pty, then closes it: whoever has it
+    // open sees a hang-up.
+    void unplug() {
+        if (pty_) {
+            withdrawLink(link_, pty_->slaveName);
+            pty_.reset();
+        }
+    }
+    bool plugged() const { return pty_ != nullptr; }
+    int fd() const { return pty_ ? pty_->master.get() : -1; }
+
+    // The ready line on stdout that scripts and tests wait for.
+    void announce(int address) const {
+        std::printf("sensor-sim: %s -> %s, address %d\n", link_.c_str(), pty_->slaveName.c_str(),
+                    address);
+        std::fflush(stdout);
+    }
+
+private:
+    std::string link_;
+    std::unique_ptr<PtyPair> pty_;
+};
+
+int wakeWriteFd = -1;
+
+void onSignal(int signo) {
+    const int saved = errno;
+    const auto byte = static_cast<unsigned char>(signo);
+    // Full pipe means plenty of wake-ups are pending; nothing to do about a failure here.
+    (void)!write(wakeWriteFd, &byte, 1);
+    errno = saved;
+}
+
+// The read end of a pipe that turns readable once SIGINT, SIGTERM, SIGHUP (stop) or
+// SIGUSR1, SIGUSR2 (unplug, plug in) arrive, so the loop acts on them outside the handler.
+int installSignalPipe() {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return -1;
+    }
+    for (const int fd : fds) {
+        if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0 ||
+            fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+            return -1;
+        }
+    }
+    wakeWriteFd = fds[1];
+
+    constexpr std::array handled{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    // Block the others while one is being written down: otherwise a second signal pending
+    // at the same time can run its handler first, and "unplug, plug in" turns round.
+    sigemptyset(&action.sa_mask);
+    for (const int signo : handled) {
+        sigaddset(&action.sa_mask, signo);
+    }
+    for (const int signo : handled) {
+        if (sigaction(signo, &action, nullptr) != 0) {
+            return -1;
+        }
+    }
+    // A vanished reader must surface as EPIPE/EIO, not kill the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    return fds[0];
+}
+
+// The signals that have arrived since the last call, oldest first.
+std::vector<int> takeSignals(int pipeFd) {
+    std::vector<int> signals;
+    std::array<unsigned char, 64> bytes{};
+    ssize_t n = 0;
+    while ((n = read(pipeFd, bytes.data(), bytes.size())) > 0 || (n < 0 && errno == EINTR)) {
+        signals.insert(signals.end(), bytes.begin(), bytes.begin() + (n > 0 ? n : 0));
+    }
+    return signals;
+}
+
+// False when the signal asks the simulator to stop. Repeating an unplug or a plug-in does
+// nothing.
+bool handleSignal(int signo, ProgramPort &port, const LoopParts &parts) {
+    std::string error;
+    if (signo == SIGUSR1 && port.plugged()) {
+        port.unplug();
+        parts.bridge.attachProgram(-1);
+        parts.log.record(MonoClock::now(), "unplug");
+        logVerbose("unplugged");
+    } else if (signo == SIGUSR2 && !port.plugged()) {
+        if (port.plug(error) != PublishResult::published) {
+            logError("plugging in again: %s", error.c_str());
+            return true;
+        }
+        parts.bridge.attachProgram(port.fd());
+        parts.log.record(MonoClock::now(), "replug");
+        port.announce(parts.device.address());
+    }
+    return signo == SIGUSR1 || signo == SIGUSR2;
+}
 
 int pollTimeoutMs(const Bridge &bridge, Bridge::Clock::time_point now) {
     const auto due = bridge.deadline();
     if (!due) {
         return -1;
     }
-    if (*due <= now) {
-        return 0;
-    }
     // Round up: waking a hair early would only spin once more before the work is due.
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
-    return static_cast<int>(wait.count());
+    return *due <= now
+               ? 0
+               : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*due - now).count());
 }
 
 bool broken(const pollfd &p) {
@@ -46,78 +159,65 @@ bool stdinClosed() {
     return n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
 }
 
-// False when the signal asks the simulator to stop.
-bool handleSignal(int signo, const LoopParts &parts) {
-    ProgramPort &port = parts.port;
-    switch (signo) {
-    case SIGUSR1:
-        if (port.plugged()) {
-            port.unplug();
-            parts.bridge.attachProgram(-1);
-            parts.log.record(MonoClock::now(), "unplug");
-            logVerbose("unplugged");
-        }
-        return true;
-    case SIGUSR2:
-        if (!port.plugged()) {
-            std::string error;
-            if (port.plug(error) != PublishResult::published) {
-                logError("plugging in again: %s", error.c_str());
-                return true;
-            }
-            parts.bridge.attachProgram(port.fd());
-            parts.log.record(MonoClock::now(), "replug");
-            port.announce(parts.device.address());
-        }
-        return true;
-    default:
-        return false;
-    }
+int fail(const char *what) {
+    logError("%s: %s", what, std::strerror(errno));
+    return 1;
 }
 
 } // namespace
 
-LoopEnd runEventLoop(const LoopParts &parts) {
+int runEventLoop(const LoopParts &parts) {
+    const int signalFd = installSignalPipe();
+    if (signalFd < 0) {
+        return fail("setting up signals");
+    }
+    std::string error;
+    ProgramPort port(parts.link);
+    if (const auto result = port.plug(error); result != PublishResult::published) {
+        logError("%s", error.c_str());
+        return result == PublishResult::occupied ? 2 : 1;
+    }
+    port.announce(parts.device.address());
     Bridge &bridge = parts.bridge;
+    bridge.attachProgram(port.fd());
+
+    enum Slot : std::size_t { signalSlot, programSlot, deviceLineSlot, serverSlot, stdinSlot };
     for (;;) {
         std::array<pollfd, 5> fds{};
-        fds[signalSlot] = {parts.signalFd, POLLIN, 0};
+        fds[signalSlot] = {signalFd, POLLIN, 0};
         // A negative fd (unplugged) is skipped by poll().
         fds[programSlot] = {bridge.programFd(), bridge.programEvents(), 0};
-        fds[bridgeDeviceSlot] = {bridge.deviceFd(), bridge.deviceEvents(), 0};
+        fds[deviceLineSlot] = {bridge.deviceFd(), bridge.deviceEvents(), 0};
         fds[serverSlot] = {parts.device.fd(), POLLIN, 0};
         fds[stdinSlot] = {STDIN_FILENO, POLLIN, 0};
         const nfds_t count = parts.watchStdin ? fds.size() : fds.size() - 1;
 
-        const int timeout = pollTimeoutMs(bridge, Bridge::Clock::now());
-        if (poll(fds.data(), count, timeout) < 0) {
+        if (poll(fds.data(), count, pollTimeoutMs(bridge, Bridge::Clock::now())) < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            logError("poll: %s", std::strerror(errno));
-            return LoopEnd::failed;
+            return fail("poll");
         }
         const auto now = Bridge::Clock::now();
 
         if (fds[signalSlot].revents != 0) {
-            for (const int signo : takeSignals(parts.signalFd)) {
-                if (!handleSignal(signo, parts)) {
-                    return LoopEnd::stopped;
+            for (const int signo : takeSignals(signalFd)) {
+                if (!handleSignal(signo, port, parts)) {
+                    return 0;
                 }
             }
             continue; // the program's fd may have changed under the other results
         }
         if (parts.watchStdin && fds[stdinSlot].revents != 0 && stdinClosed()) {
-            return LoopEnd::stopped;
+            return 0;
         }
-        if (broken(fds[programSlot]) || broken(fds[bridgeDeviceSlot]) || broken(fds[serverSlot])) {
+        if (broken(fds[programSlot]) || broken(fds[deviceLineSlot]) || broken(fds[serverSlot])) {
             logError("pseudo-terminal failed");
-            return LoopEnd::failed;
+            return 1;
         }
 
         if ((fds[programSlot].revents & POLLIN) != 0 && !bridge.readProgram(now)) {
-            logError("reading program side: %s", std::strerror(errno));
-            return LoopEnd::failed;
+            return fail("reading program side");
         }
         if ((fds[programSlot].revents & POLLOUT) != 0) {
             bridge.programWritable();
@@ -126,11 +226,10 @@ LoopEnd runEventLoop(const LoopParts &parts) {
 
         // Collect replies before serving the next request: on a framing error libmodbus's
         // side gets flushed, and anything already in flight must be out of the way.
-        if ((fds[bridgeDeviceSlot].revents & POLLIN) != 0 && !bridge.readDevice(now)) {
-            logError("reading device side: %s", std::strerror(errno));
-            return LoopEnd::failed;
+        if ((fds[deviceLineSlot].revents & POLLIN) != 0 && !bridge.readDevice(now)) {
+            return fail("reading device side");
         }
-        if ((fds[bridgeDeviceSlot].revents & POLLOUT) != 0) {
+        if ((fds[deviceLineSlot].revents & POLLOUT) != 0) {
             bridge.deviceWritable();
         }
         if ((fds[serverSlot].revents & POLLIN) != 0) {
@@ -140,8 +239,7 @@ LoopEnd runEventLoop(const LoopParts &parts) {
         }
 
         if (!bridge.flush(Bridge::Clock::now())) {
-            logError("writing: %s", std::strerror(errno));
-            return LoopEnd::failed;
+            return fail("writing");
         }
     }
 }

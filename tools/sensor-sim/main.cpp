@@ -11,9 +11,7 @@
 #include "device.hpp"
 #include "event_loop.hpp"
 #include "log.hpp"
-#include "program_port.hpp"
 #include "pty_pair.hpp"
-#include "stop_signal.hpp"
 
 #include <charconv>
 #include <chrono>
@@ -225,12 +223,6 @@ int main(int argc, char **argv) {
         return exitRuntimeError;
     }
 
-    const int signalFd = installSignalPipe(error);
-    if (signalFd < 0) {
-        logError("%s", error.c_str());
-        return exitRuntimeError;
-    }
-
     auto deviceSide = PtyPair::open(error);
     if (!deviceSide) {
         logError("%s", error.c_str());
@@ -243,25 +235,7 @@ int main(int argc, char **argv) {
         return exitRuntimeError;
     }
 
-    ProgramPort port(options->link);
-    switch (port.plug(error)) {
-    case PublishResult::published:
-        break;
-    case PublishResult::occupied:
-        logError("%s", error.c_str());
-        return exitUsage;
-    case PublishResult::failed:
-        logError("%s", error.c_str());
-        return exitRuntimeError;
-    }
-    port.announce(options->address);
-
     Bridge bridge(deviceSide->master.get(), options->baud, options->faults, log,
                   [&device] { return device->address(); });
-    bridge.attachProgram(port.fd());
-    const LoopEnd end =
-        runEventLoop({bridge, *device, port, log, signalFd, options->stdinEofExits});
-
-    port.unplug();
-    return end == LoopEnd::stopped ? 0 : exitRuntimeError;
+    return runEventLoop({bridge, *device, log, options->link, options->stdinEofExits});
 }
