@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <span>
 #include <utility>
 
@@ -215,9 +216,9 @@ bool Transmitter::service(Clock::time_point now) {
     return true;
 }
 
-Bridge::Bridge(int deviceFd, int baud, const FaultOptions &faults, TrafficLog &log,
-               std::function<std::uint8_t()> unitAddress)
-    : deviceFd_(deviceFd), faults_(faults), log_(log), unitAddress_(std::move(unitAddress)),
+Bridge::Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
+               TrafficLog &log)
+    : deviceFd_(deviceFd), device_(device), faults_(faults), log_(log),
       // 3.5 character times of 11 bits end a frame. On a pty the program's writes arrive in
       // bursts rather than at line speed, so never less than a few milliseconds.
       gap_(std::max<Clock::duration>(std::chrono::microseconds(38'500'000 / baud),
@@ -235,16 +236,15 @@ void Bridge::attachProgram(int fd) {
     }
 }
 
-short Bridge::programEvents() const {
-    return static_cast<short>(POLLIN | (toProgram_.blocked() ? POLLOUT : 0));
+std::array<pollfd, 3> Bridge::pollFds() const {
+    const auto events = [](const Transmitter &out) {
+        return static_cast<short>(POLLIN | (out.blocked() ? POLLOUT : 0));
+    };
+    // A negative fd (unplugged) is skipped by poll().
+    return {pollfd{programFd_, events(toProgram_), 0}, pollfd{deviceFd_, events(toDevice_), 0},
+            pollfd{device_.fd(), POLLIN, 0}};
 }
 
-short Bridge::deviceEvents() const {
-    return static_cast<short>(POLLIN | (toDevice_.blocked() ? POLLOUT : 0));
-}
-
-// A recognisably complete request is released at once, a stream without pauses once it
-// reaches the frame limit, anything else after the silence.
 std::optional<Bridge::Clock::time_point> Bridge::frameDeadline() const {
     if (request_.empty()) {
         return std::nullopt;
@@ -302,7 +302,7 @@ void Bridge::releaseFrame(Clock::time_point now) {
         logVerbose("request dropped");
         log_.record(now, "drop", frame);
     } else if (std::ranges::equal(frame, readAddressRequest)) {
-        const std::uint8_t address = unitAddress_();
+        const std::uint8_t address = device_.address();
         logVerbose("read-address query answered with %d", address);
         std::vector<std::uint8_t> answer{0xFA, 0x25, 0x01, address};
         const std::uint16_t crc = crc16(answer);
@@ -313,10 +313,6 @@ void Bridge::releaseFrame(Clock::time_point now) {
     } else {
         toDevice_.send(frame, now);
     }
-}
-
-void Bridge::expectReply(std::size_t length, Clock::time_point now) {
-    replies_.push_back({{}, length, now});
 }
 
 void Bridge::sendCompleteReplies() {
@@ -343,8 +339,42 @@ void Bridge::sendCompleteReplies() {
     }
 }
 
-bool Bridge::flush(Clock::time_point now) {
-    return toDevice_.service(now) && toProgram_.service(now);
+bool Bridge::serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
+    const auto has = [](const pollfd &p, int events) { return (p.revents & events) != 0; };
+    const auto failed = [](const char *what) {
+        logError("%s: %s", what, std::strerror(errno));
+        return false;
+    };
+    const pollfd &program = fds[0];
+    const pollfd &line = fds[1];
+    const pollfd &server = fds[2];
+    // We hold the slave ends open ourselves, so a hang-up means the pty is gone.
+    if (std::ranges::any_of(
+            fds, [&](const pollfd &p) { return has(p, POLLERR | POLLHUP | POLLNVAL); })) {
+        logError("pseudo-terminal failed");
+        return false;
+    }
+    if (has(program, POLLIN) && !readProgram(now)) {
+        return failed("reading program side");
+    }
+    if (has(program, POLLOUT)) {
+        toProgram_.writable();
+    }
+    releaseFrame(now);
+
+    // Collect replies before serving the next request: on a framing error libmodbus's side
+    // gets flushed, and anything already in flight must be out of the way.
+    if (has(line, POLLIN) && !readDevice(now)) {
+        return failed("reading device side");
+    }
+    if (has(line, POLLOUT)) {
+        toDevice_.writable();
+    }
+    if (const int sent = has(server, POLLIN) ? device_.serviceRequest() : 0; sent > 0) {
+        replies_.push_back({{}, static_cast<std::size_t>(sent), Clock::now()});
+    }
+    const auto later = Clock::now();
+    return (toDevice_.service(later) && toProgram_.service(later)) || failed("writing");
 }
 
 } // namespace sensorsim

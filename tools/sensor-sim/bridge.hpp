@@ -1,14 +1,18 @@
 #pragma once
 
+#include "device.hpp"
 #include "log.hpp"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <random>
+#include <span>
 #include <vector>
+
+#include <poll.h>
 
 namespace sensorsim {
 
@@ -81,34 +85,26 @@ private:
 
 // Carries bytes between the program's pty and the device's pty. Frames from the program
 // are collected until they are complete or the line goes quiet; the read-address query is
-// answered here, every other frame is passed on untouched. Replies are collected whole and
-// go back through the fault options and a transmitter, which is where the line's
-// misbehaviour is made.
+// answered here, every other frame is passed on untouched and served by the device.
+// Replies are collected whole and go back through the fault options and a transmitter,
+// which is where the line's misbehaviour is made.
 class Bridge {
 public:
     using Clock = MonoClock;
 
-    Bridge(int deviceFd, int baud, const FaultOptions &faults, TrafficLog &log,
-           std::function<std::uint8_t()> unitAddress);
+    // `deviceFd` is the bridge's end of the pty whose other end `device` serves.
+    Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
+           TrafficLog &log);
 
     // -1 when unplugged: partial frames and replies not yet sent are dropped.
     void attachProgram(int fd);
 
-    int programFd() const { return programFd_; }
-    int deviceFd() const { return deviceFd_; }
-    short programEvents() const;
-    short deviceEvents() const;
+    // What to poll(): the program's pty, the device's pty, and libmodbus's end of it.
+    std::array<pollfd, 3> pollFds() const;
+    // When there is work even if no fd turns ready; empty for none.
     std::optional<Clock::time_point> deadline() const;
-
-    // Each returns false when the pty has failed beyond repair.
-    bool readProgram(Clock::time_point now);
-    bool readDevice(Clock::time_point now);
-    void releaseFrame(Clock::time_point now);
-    // The device has just written a reply of `length` bytes to its side of the line.
-    void expectReply(std::size_t length, Clock::time_point now);
-    void programWritable() { toProgram_.writable(); }
-    void deviceWritable() { toDevice_.writable(); }
-    bool flush(Clock::time_point now);
+    // Acts on what poll() found. False when a pty has failed beyond repair.
+    bool serve(std::span<const pollfd, 3> fds, Clock::time_point now);
 
 private:
     struct PendingReply {
@@ -119,13 +115,16 @@ private:
     };
 
     std::optional<Clock::time_point> frameDeadline() const;
+    bool readProgram(Clock::time_point now);
+    bool readDevice(Clock::time_point now);
+    void releaseFrame(Clock::time_point now);
     void sendCompleteReplies();
 
     int programFd_ = -1;
     int deviceFd_;
+    SensorDevice &device_;
     FaultOptions faults_;
     TrafficLog &log_;
-    std::function<std::uint8_t()> unitAddress_;
     // RTU frames end with silence on the line: the request being collected, and when its
     // last byte came.
     Clock::duration gap_;

@@ -136,22 +136,6 @@ bool handleSignal(int signo, ProgramPort &port, const LoopParts &parts) {
     return signo == SIGUSR1 || signo == SIGUSR2;
 }
 
-int pollTimeoutMs(const Bridge &bridge, Bridge::Clock::time_point now) {
-    const auto due = bridge.deadline();
-    if (!due) {
-        return -1;
-    }
-    // Round up: waking a hair early would only spin once more before the work is due.
-    return *due <= now
-               ? 0
-               : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*due - now).count());
-}
-
-bool broken(const pollfd &p) {
-    // We hold the slave ends open ourselves, so a hang-up means the pty is gone.
-    return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-}
-
 // True when stdin has reached end of file (or failed for good).
 bool stdinClosed() {
     std::array<char, 256> sink{};
@@ -159,17 +143,13 @@ bool stdinClosed() {
     return n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
 }
 
-int fail(const char *what) {
-    logError("%s: %s", what, std::strerror(errno));
-    return 1;
-}
-
 } // namespace
 
 int runEventLoop(const LoopParts &parts) {
     const int signalFd = installSignalPipe();
     if (signalFd < 0) {
-        return fail("setting up signals");
+        logError("setting up signals: %s", std::strerror(errno));
+        return 1;
     }
     std::string error;
     ProgramPort port(parts.link);
@@ -181,26 +161,24 @@ int runEventLoop(const LoopParts &parts) {
     Bridge &bridge = parts.bridge;
     bridge.attachProgram(port.fd());
 
-    enum Slot : std::size_t { signalSlot, programSlot, deviceLineSlot, serverSlot, stdinSlot };
     for (;;) {
-        std::array<pollfd, 5> fds{};
-        fds[signalSlot] = {signalFd, POLLIN, 0};
-        // A negative fd (unplugged) is skipped by poll().
-        fds[programSlot] = {bridge.programFd(), bridge.programEvents(), 0};
-        fds[deviceLineSlot] = {bridge.deviceFd(), bridge.deviceEvents(), 0};
-        fds[serverSlot] = {parts.device.fd(), POLLIN, 0};
-        fds[stdinSlot] = {STDIN_FILENO, POLLIN, 0};
-        const nfds_t count = parts.watchStdin ? fds.size() : fds.size() - 1;
-
-        if (poll(fds.data(), count, pollTimeoutMs(bridge, Bridge::Clock::now())) < 0) {
+        const auto line = bridge.pollFds();
+        std::array<pollfd, 5> fds{line[0], line[1], line[2], pollfd{signalFd, POLLIN, 0},
+                                  pollfd{STDIN_FILENO, POLLIN, 0}};
+        int timeout = -1;
+        if (const auto due = bridge.deadline()) {
+            // Round up: waking a hair early would only spin once more before the work is due.
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - MonoClock::now());
+            timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
+        }
+        if (poll(fds.data(), parts.watchStdin ? 5 : 4, timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return fail("poll");
+            logError("poll: %s", std::strerror(errno));
+            return 1;
         }
-        const auto now = Bridge::Clock::now();
-
-        if (fds[signalSlot].revents != 0) {
+        if (fds[3].revents != 0) {
             for (const int signo : takeSignals(signalFd)) {
                 if (!handleSignal(signo, port, parts)) {
                     return 0;
@@ -208,38 +186,11 @@ int runEventLoop(const LoopParts &parts) {
             }
             continue; // the program's fd may have changed under the other results
         }
-        if (parts.watchStdin && fds[stdinSlot].revents != 0 && stdinClosed()) {
+        if (parts.watchStdin && fds[4].revents != 0 && stdinClosed()) {
             return 0;
         }
-        if (broken(fds[programSlot]) || broken(fds[deviceLineSlot]) || broken(fds[serverSlot])) {
-            logError("pseudo-terminal failed");
+        if (!bridge.serve(std::span(fds).first<3>(), MonoClock::now())) {
             return 1;
-        }
-
-        if ((fds[programSlot].revents & POLLIN) != 0 && !bridge.readProgram(now)) {
-            return fail("reading program side");
-        }
-        if ((fds[programSlot].revents & POLLOUT) != 0) {
-            bridge.programWritable();
-        }
-        bridge.releaseFrame(now);
-
-        // Collect replies before serving the next request: on a framing error libmodbus's
-        // side gets flushed, and anything already in flight must be out of the way.
-        if ((fds[deviceLineSlot].revents & POLLIN) != 0 && !bridge.readDevice(now)) {
-            return fail("reading device side");
-        }
-        if ((fds[deviceLineSlot].revents & POLLOUT) != 0) {
-            bridge.deviceWritable();
-        }
-        if ((fds[serverSlot].revents & POLLIN) != 0) {
-            if (const int sent = parts.device.serviceRequest(); sent > 0) {
-                bridge.expectReply(static_cast<std::size_t>(sent), Bridge::Clock::now());
-            }
-        }
-
-        if (!bridge.flush(Bridge::Clock::now())) {
-            return fail("writing");
         }
     }
 }

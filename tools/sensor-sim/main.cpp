@@ -235,7 +235,6 @@ int main(int argc, char **argv) {
         return exitRuntimeError;
     }
 
-    Bridge bridge(deviceSide->master.get(), options->baud, options->faults, log,
-                  [&device] { return device->address(); });
+    Bridge bridge(deviceSide->master.get(), *device, options->baud, options->faults, log);
     return runEventLoop({bridge, *device, log, options->link, options->stdinEofExits});
 }
