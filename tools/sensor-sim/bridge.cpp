@@ -39,35 +39,25 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
     return crc;
 }
 
-// The request length its first bytes announce, or 0 when they don't (yet) tell.
+// The request length its first bytes announce, or 0 when they don't (yet) tell: fixed for
+// reading coils, inputs and registers, writing one coil or register, and the module's
+// read-address query (8), for the diagnostic functions 0x07, 0x0B, 0x0C and 0x11 (4) and
+// mask write (10); given by the byte count for the multiple writes and read/write.
 std::size_t announcedLength(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 2) {
-        return 0;
-    }
-    switch (bytes[1]) {
-    case 0x01: // read coils
-    case 0x02: // read discrete inputs
-    case 0x03: // read holding registers
-    case 0x04: // read input registers
-    case 0x05: // write single coil
-    case 0x06: // write single register
-    case 0x25: // the module's read-address query
+    const int function = bytes.size() < 2 ? 0 : bytes[1];
+    if ((function >= 0x01 && function <= 0x06) || function == 0x25) {
         return 8;
-    case 0x07: // read exception status
-    case 0x0B: // comm event counter
-    case 0x0C: // comm event log
-    case 0x11: // report server id
-        return 4;
-    case 0x0F: // write multiple coils
-    case 0x10: // write multiple registers
-        return bytes.size() > 6 ? 9 + std::size_t{bytes[6]} : 0;
-    case 0x16: // mask write register
-        return 10;
-    case 0x17: // read/write multiple registers
-        return bytes.size() > 10 ? 13 + std::size_t{bytes[10]} : 0;
-    default:
-        return 0;
     }
+    if (function == 0x07 || function == 0x0B || function == 0x0C || function == 0x11) {
+        return 4;
+    }
+    if (function == 0x0F || function == 0x10) {
+        return bytes.size() > 6 ? 9 + std::size_t{bytes[6]} : 0;
+    }
+    if (function == 0x17) {
+        return bytes.size() > 10 ? 13 + std::size_t{bytes[10]} : 0;
+    }
+    return function == 0x16 ? 10 : 0;
 }
 
 // True when `bytes` is exactly one request whose length its function code fixes (or its
@@ -107,7 +97,6 @@ Transmitter::Transmitter(const FaultOptions &faults, int baud, TrafficLog *log)
 void Transmitter::attach(int fd) {
     fd_ = fd;
     queue_.clear();
-    queuedBytes_ = 0;
     blocked_ = false;
 }
 
@@ -116,7 +105,11 @@ void Transmitter::send(std::vector<std::uint8_t> bytes, Clock::time_point earlie
     if (fd_ < 0 || bytes.empty()) {
         return;
     }
-    if (queuedBytes_ + bytes.size() + noise.size() > queueLimit) {
+    std::size_t queued = bytes.size() + noise.size();
+    for (const Piece &piece : queue_) {
+        queued += piece.bytes.size() - piece.written;
+    }
+    if (queued > queueLimit) {
         logVerbose("%zu bytes dropped: nobody is reading", bytes.size() + noise.size());
         return;
     }
@@ -124,7 +117,7 @@ void Transmitter::send(std::vector<std::uint8_t> bytes, Clock::time_point earlie
         faults_.splitBytes > 0 ? static_cast<std::size_t>(faults_.splitBytes) : bytes.size();
     for (std::size_t at = 0; at < bytes.size(); at += size) {
         const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(at);
-        Piece piece;
+        Piece &piece = queue_.emplace_back();
         piece.bytes.assign(from,
                            from + static_cast<std::ptrdiff_t>(std::min(size, bytes.size() - at)));
         if (at == 0) {
@@ -132,40 +125,17 @@ void Transmitter::send(std::vector<std::uint8_t> bytes, Clock::time_point earlie
             piece.logKind = "tx";
             piece.logBytes = bytes;
         } else {
-            piece.pause = faults_.splitGap;
+            piece.pause = std::chrono::milliseconds(faults_.splitGapMs);
         }
-        enqueue(std::move(piece));
     }
     if (!noise.empty()) {
-        enqueue({noise, {}, {}, "noise", noise});
+        queue_.push_back({noise, {}, {}, "noise", noise});
     }
 }
 
-void Transmitter::enqueue(Piece piece) {
-    queuedBytes_ += piece.bytes.size();
-    queue_.push_back(std::move(piece));
-    if (queue_.size() == 1) {
-        begin();
-    }
-}
-
-void Transmitter::begin() {
-    if (!queue_.empty()) {
-        Piece &head = queue_.front();
-        head.start = std::max(head.notBefore, lineFree_ + head.pause);
-    }
-}
-
-std::size_t Transmitter::dueBytes(const Piece &piece, Clock::time_point now) const {
-    if (now < piece.start) {
-        return 0;
-    }
-    if (!faults_.wireTime) {
-        return piece.bytes.size();
-    }
-    // A byte reaches the other end once all ten of its bits are through.
-    const auto sent = static_cast<std::size_t>((now - piece.start) / byteTime_);
-    return std::min(sent, piece.bytes.size());
+// The line stays quiet for the piece's pause after the one before has left it.
+Transmitter::Clock::time_point Transmitter::start(const Piece &piece) const {
+    return std::max(piece.notBefore, lineFree_ + piece.pause);
 }
 
 std::optional<Transmitter::Clock::time_point> Transmitter::deadline() const {
@@ -173,16 +143,19 @@ std::optional<Transmitter::Clock::time_point> Transmitter::deadline() const {
         return std::nullopt;
     }
     const Piece &head = queue_.front();
-    if (!faults_.wireTime) {
-        return head.start;
-    }
-    return head.start + static_cast<Clock::duration::rep>(head.written + 1) * byteTime_;
+    const auto byteTimes = static_cast<Clock::duration::rep>(head.written + 1);
+    return faults_.wireTime ? start(head) + byteTimes * byteTime_ : start(head);
 }
 
 bool Transmitter::service(Clock::time_point now) {
     while (!queue_.empty() && !blocked_ && fd_ >= 0) {
         Piece &piece = queue_.front();
-        const std::size_t due = dueBytes(piece, now);
+        const auto begun = start(piece);
+        std::size_t due = now < begun ? 0 : piece.bytes.size();
+        if (faults_.wireTime && due > 0) {
+            // A byte reaches the other end once all ten of its bits are through.
+            due = std::min(due, static_cast<std::size_t>((now - begun) / byteTime_));
+        }
         if (due > piece.written) {
             // Stamped before the write, so the stamp never postdates the reply's arrival.
             const auto writeTime = Clock::now();
@@ -198,7 +171,6 @@ bool Transmitter::service(Clock::time_point now) {
                 log_->record(writeTime, piece.logKind, piece.logBytes);
             }
             piece.written += static_cast<std::size_t>(n);
-            queuedBytes_ -= static_cast<std::size_t>(n);
             if (piece.written < due) {
                 blocked_ = true;
                 return true;
@@ -208,10 +180,9 @@ bool Transmitter::service(Clock::time_point now) {
             return true; // the rest is not due yet
         }
         const auto onWire =
-            piece.start + static_cast<Clock::duration::rep>(piece.bytes.size()) * byteTime_;
+            begun + static_cast<Clock::duration::rep>(piece.bytes.size()) * byteTime_;
         lineFree_ = faults_.wireTime ? std::max(onWire, now) : now;
         queue_.pop_front();
-        begin();
     }
     return true;
 }
@@ -335,7 +306,8 @@ void Bridge::sendCompleteReplies() {
                 noise.push_back(static_cast<std::uint8_t>(random_() >> 24));
             }
         }
-        toProgram_.send(std::move(reply.bytes), reply.ready + faults_.delay, std::move(noise));
+        toProgram_.send(std::move(reply.bytes),
+                        reply.ready + std::chrono::milliseconds(faults_.delayMs), std::move(noise));
     }
 }
 

@@ -20,9 +20,9 @@ namespace sensorsim {
 // whole run: with 3, the 3rd, 6th, 9th... request (or reply) is hit, so tests can tell in
 // advance which one.
 struct FaultOptions {
-    std::chrono::milliseconds delay{0}; // before each reply
-    int splitBytes = 0;                 // write replies in pieces this long; 0: whole
-    std::chrono::milliseconds splitGap{20};
+    int delayMs = 0;    // before each reply
+    int splitBytes = 0; // write replies in pieces this long; 0: whole
+    int splitGapMs = 20;
     int badCrcEvery = 0;
     int dropEvery = 0;
     int noiseEvery = 0;
@@ -65,20 +65,16 @@ private:
         Clock::duration pause{}; // silence after the previous piece
         const char *logKind = nullptr;
         std::vector<std::uint8_t> logBytes; // the whole reply, on its first piece
-        Clock::time_point start{};
         std::size_t written = 0;
     };
 
-    void enqueue(Piece piece);
-    void begin(); // schedules the piece at the head of the queue
-    std::size_t dueBytes(const Piece &piece, Clock::time_point now) const;
+    Clock::time_point start(const Piece &piece) const;
 
     FaultOptions faults_;
     Clock::duration byteTime_;
     TrafficLog *log_;
     int fd_ = -1;
     std::deque<Piece> queue_;
-    std::size_t queuedBytes_ = 0;
     Clock::time_point lineFree_{}; // when the last byte written has left the line
     bool blocked_ = false;
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 #include <optional>
+#include <ranges>
 
 #include <termios.h>
 
@@ -44,12 +45,7 @@ struct Range {
 
     bool contains(int address) const { return first <= address && address < first + count; }
     bool all(bool (*allowed)(int)) const {
-        for (int a = first; a < first + count; ++a) {
-            if (!allowed(a)) {
-                return false;
-            }
-        }
-        return true;
+        return std::ranges::all_of(std::views::iota(first, first + count), allowed);
     }
 };
 
@@ -79,20 +75,12 @@ Access accessOf(const std::uint8_t *req) {
 }
 
 void describe(const std::uint8_t *req, const Access &access) {
-    const int unit = req[0];
-    const int function = req[1];
-    if (function == MODBUS_FC_WRITE_SINGLE_REGISTER) {
-        logVerbose("unit %d: write 0x%04X = %d", unit, access.written->first,
-                   (req[4] << 8) | req[5]);
-    } else if (access.written) {
-        logVerbose("unit %d: function 0x%02X writes 0x%04X x%d", unit, function,
-                   access.written->first, access.written->count);
-    } else if (access.read) {
-        logVerbose("unit %d: read %s 0x%04X x%d", unit,
-                   function == MODBUS_FC_READ_HOLDING_REGISTERS ? "holding" : "input",
-                   access.read->first, access.read->count);
+    const auto &range = access.written ? access.written : access.read;
+    if (range) {
+        logVerbose("unit %d: function 0x%02X %s 0x%04X x%d", req[0], req[1],
+                   access.written ? "writes" : "reads", range->first, range->count);
     } else {
-        logVerbose("unit %d: function 0x%02X", unit, function);
+        logVerbose("unit %d: function 0x%02X", req[0], req[1]);
     }
 }
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -88,12 +87,9 @@ int installSignalPipe() {
     constexpr std::array handled{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
     struct sigaction action {};
     action.sa_handler = onSignal;
-    // Block the others while one is being written down: otherwise a second signal pending
+    // Block every other signal while one is being written down: otherwise a second one pending
     // at the same time can run its handler first, and "unplug, plug in" turns round.
-    sigemptyset(&action.sa_mask);
-    for (const int signo : handled) {
-        sigaddset(&action.sa_mask, signo);
-    }
+    sigfillset(&action.sa_mask);
     for (const int signo : handled) {
         if (sigaction(signo, &action, nullptr) != 0) {
             return -1;
@@ -102,17 +98,6 @@ int installSignalPipe() {
     // A vanished reader must surface as EPIPE/EIO, not kill the simulator.
     std::signal(SIGPIPE, SIG_IGN);
     return fds[0];
-}
-
-// The signals that have arrived since the last call, oldest first.
-std::vector<int> takeSignals(int pipeFd) {
-    std::vector<int> signals;
-    std::array<unsigned char, 64> bytes{};
-    ssize_t n = 0;
-    while ((n = read(pipeFd, bytes.data(), bytes.size())) > 0 || (n < 0 && errno == EINTR)) {
-        signals.insert(signals.end(), bytes.begin(), bytes.begin() + (n > 0 ? n : 0));
-    }
-    return signals;
 }
 
 // False when the signal asks the simulator to stop. Repeating an unplug or a plug-in does
@@ -179,8 +164,10 @@ int runEventLoop(const LoopParts &parts) {
             return 1;
         }
         if (fds[3].revents != 0) {
-            for (const int signo : takeSignals(signalFd)) {
-                if (!handleSignal(signo, port, parts)) {
+            std::array<unsigned char, 64> signals{};
+            const ssize_t n = read(signalFd, signals.data(), signals.size());
+            for (ssize_t i = 0; i < n; ++i) {
+                if (!handleSignal(signals[static_cast<std::size_t>(i)], port, parts)) {
                     return 0;
                 }
             }

@@ -13,8 +13,8 @@
 #include "log.hpp"
 #include "pty_pair.hpp"
 
+#include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -117,6 +117,24 @@ const option longOptions[] = {
 std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
     Options o;
     FaultOptions &f = o.faults;
+    // The options that take a whole number: their range, where they go, and what a refused
+    // value is told. --baud sets the inter-frame silence, and the pace under --wire-time.
+    struct Number {
+        int option;
+        int min;
+        int max;
+        int *out;
+        const char *must;
+    };
+    const Number numbers[] = {
+        {'a', 1, 247, &o.address, "must be an integer in 1..247"},
+        {'b', 50, 4'000'000, &o.baud, "must be an integer in 50..4000000"},
+        {'d', 0, 60'000, &f.delayMs, "must be milliseconds in 0..60000"},
+        {'s', 1, 256, &f.splitBytes, "must be a byte count in 1..256"},
+        {'g', 0, 10'000, &f.splitGapMs, "must be milliseconds in 0..10000"},
+        {'c', 1, maxEvery, &f.badCrcEvery, "must be a positive integer"},
+        {'D', 1, maxEvery, &f.dropEvery, "must be a positive integer"},
+    };
     bool haveGap = false;
     opterr = 0; // our own message, followed by the usage
     int index = 0;
@@ -126,41 +144,16 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
             error = std::string("--") + longOptions[index].name + " " + must;
             return false;
         };
-        int ms = 0;
+        const auto *const n = std::ranges::find(numbers, c, &Number::option);
         bool ok = true;
         switch (c) {
         case 'l':
             o.link = value;
             ok = !value.empty() || refuse("needs a non-empty path");
             break;
-        case 'a':
-            ok = number(value, 1, 247, o.address) || refuse("must be an integer in 1..247");
-            break;
-        case 'b': // sets the inter-frame silence, and the pace under --wire-time
-            ok =
-                number(value, 50, 4'000'000, o.baud) || refuse("must be an integer in 50..4000000");
-            break;
         case 'L':
             o.log = value;
             ok = !value.empty() || refuse("needs a non-empty path");
-            break;
-        case 'd':
-            ok = number(value, 0, 60'000, ms) || refuse("must be milliseconds in 0..60000");
-            f.delay = std::chrono::milliseconds(ms);
-            break;
-        case 's':
-            ok = number(value, 1, 256, f.splitBytes) || refuse("must be a byte count in 1..256");
-            break;
-        case 'g':
-            ok = number(value, 0, 10'000, ms) || refuse("must be milliseconds in 0..10000");
-            f.splitGap = std::chrono::milliseconds(ms);
-            haveGap = true;
-            break;
-        case 'c':
-            ok = number(value, 1, maxEvery, f.badCrcEvery) || refuse("must be a positive integer");
-            break;
-        case 'D':
-            ok = number(value, 1, maxEvery, f.dropEvery) || refuse("must be a positive integer");
             break;
         case 'n':
             ok = noise(value, f) || refuse("must be EVERY or EVERY:COUNT, COUNT in 1..256");
@@ -184,9 +177,13 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
         case ':':
             error = std::string(argv[optind - 1]) + " needs a value";
             return std::nullopt;
-        default: // unknown, ambiguous, or a value where none belongs
-            error = "unknown argument: " + std::string(argv[optind - 1]);
-            return std::nullopt;
+        default:
+            if (n == std::end(numbers)) { // unknown, ambiguous, or a value where none belongs
+                error = "unknown argument: " + std::string(argv[optind - 1]);
+                return std::nullopt;
+            }
+            ok = number(value, n->min, n->max, *n->out) || refuse(n->must);
+            haveGap = haveGap || c == 'g';
         }
         if (!ok) {
             return std::nullopt;
@@ -201,7 +198,6 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
     }
     return error.empty() ? std::optional(o) : std::nullopt;
 }
-
 } // namespace
 
 int main(int argc, char **argv) {
