@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <span>
 #include <utility>
 
@@ -91,101 +92,139 @@ template <typename Take> bool drain(int fd, Take take) {
 
 } // namespace
 
-Transmitter::Transmitter(const FaultOptions &faults, int baud, TrafficLog *log)
-    : faults_(faults), byteTime_(std::chrono::nanoseconds(10'000'000'000LL / baud)), log_(log) {}
+// Writes to a non-blocking pty on a schedule: after a delay, in pieces with pauses between
+// them, at the line's pace. Nothing here sleeps; the event loop polls until deadline() and
+// calls service(). Without faults it writes what it is given as soon as the pty takes it.
+class Transmitter {
+public:
+    using Clock = MonoClock;
 
-void Transmitter::attach(int fd) {
-    fd_ = fd;
-    queue_.clear();
-    blocked_ = false;
-}
+    // With a log, each reply is logged as tx when it starts, and its noise as noise.
+    Transmitter(const FaultOptions &faults, int baud, TrafficLog *log)
+        : faults_(faults), byteTime_(std::chrono::nanoseconds(10'000'000'000LL / baud)), log_(log) {
+    }
 
-void Transmitter::send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
-                       std::vector<std::uint8_t> noise) {
-    if (fd_ < 0 || bytes.empty()) {
-        return;
+    // -1 detaches (unplugged): everything queued is forgotten.
+    void attach(int fd) {
+        fd_ = fd;
+        queue_.clear();
+        blocked_ = false;
     }
-    std::size_t queued = bytes.size() + noise.size();
-    for (const Piece &piece : queue_) {
-        queued += piece.bytes.size() - piece.written;
-    }
-    if (queued > queueLimit) {
-        logVerbose("%zu bytes dropped: nobody is reading", bytes.size() + noise.size());
-        return;
-    }
-    const std::size_t size =
-        faults_.splitBytes > 0 ? static_cast<std::size_t>(faults_.splitBytes) : bytes.size();
-    for (std::size_t at = 0; at < bytes.size(); at += size) {
-        const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(at);
-        Piece &piece = queue_.emplace_back();
-        piece.bytes.assign(from,
-                           from + static_cast<std::ptrdiff_t>(std::min(size, bytes.size() - at)));
-        if (at == 0) {
-            piece.notBefore = earliest;
-            piece.logKind = "tx";
-            piece.logBytes = bytes;
-        } else {
-            piece.pause = std::chrono::milliseconds(faults_.splitGapMs);
+
+    // What to poll() the pty for: whether it takes more once it would not.
+    short events() const { return static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)); }
+
+    // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any.
+    void send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
+              std::vector<std::uint8_t> noise = {}) {
+        if (fd_ < 0 || bytes.empty()) {
+            return;
+        }
+        std::size_t queued = bytes.size() + noise.size();
+        for (const Piece &piece : queue_) {
+            queued += piece.bytes.size() - piece.written;
+        }
+        if (queued > queueLimit) {
+            logVerbose("%zu bytes dropped: nobody is reading", bytes.size() + noise.size());
+            return;
+        }
+        const std::size_t size =
+            faults_.splitBytes > 0 ? static_cast<std::size_t>(faults_.splitBytes) : bytes.size();
+        for (std::size_t at = 0; at < bytes.size(); at += size) {
+            const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+            Piece &piece = queue_.emplace_back();
+            piece.bytes.assign(
+                from, from + static_cast<std::ptrdiff_t>(std::min(size, bytes.size() - at)));
+            if (at == 0) {
+                piece.notBefore = earliest;
+                piece.logKind = "tx";
+                piece.logBytes = bytes;
+            } else {
+                piece.pause = std::chrono::milliseconds(faults_.splitGapMs);
+            }
+        }
+        if (!noise.empty()) {
+            queue_.push_back({noise, {}, {}, "noise", noise});
         }
     }
-    if (!noise.empty()) {
-        queue_.push_back({noise, {}, {}, "noise", noise});
-    }
-}
 
-// The line stays quiet for the piece's pause after the one before has left it.
-Transmitter::Clock::time_point Transmitter::start(const Piece &piece) const {
-    return std::max(piece.notBefore, lineFree_ + piece.pause);
-}
-
-std::optional<Transmitter::Clock::time_point> Transmitter::deadline() const {
-    if (queue_.empty() || blocked_ || fd_ < 0) {
-        return std::nullopt;
-    }
-    const Piece &head = queue_.front();
-    const auto byteTimes = static_cast<Clock::duration::rep>(head.written + 1);
-    return faults_.wireTime ? start(head) + byteTimes * byteTime_ : start(head);
-}
-
-bool Transmitter::service(Clock::time_point now) {
-    while (!queue_.empty() && !blocked_ && fd_ >= 0) {
-        Piece &piece = queue_.front();
-        const auto begun = start(piece);
-        std::size_t due = now < begun ? 0 : piece.bytes.size();
-        if (faults_.wireTime && due > 0) {
-            // A byte reaches the other end once all ten of its bits are through.
-            due = std::min(due, static_cast<std::size_t>((now - begun) / byteTime_));
+    // When service() next has something to write; empty if nothing is due by time.
+    std::optional<Clock::time_point> deadline() const {
+        if (queue_.empty() || blocked_ || fd_ < 0) {
+            return std::nullopt;
         }
-        if (due > piece.written) {
-            // Stamped before the write, so the stamp never postdates the reply's arrival.
-            const auto writeTime = Clock::now();
-            const ssize_t n = write(fd_, piece.bytes.data() + piece.written, due - piece.written);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
+        const Piece &head = queue_.front();
+        const auto byteTimes = static_cast<Clock::duration::rep>(head.written + 1);
+        return faults_.wireTime ? start(head) + byteTimes * byteTime_ : start(head);
+    }
+
+    // Writes whatever is due, given what poll() found on the pty. False on a write error
+    // other than "try again".
+    bool service(Clock::time_point now, short revents) {
+        blocked_ = blocked_ && (revents & POLLOUT) == 0;
+        while (!queue_.empty() && !blocked_ && fd_ >= 0) {
+            Piece &piece = queue_.front();
+            const auto begun = start(piece);
+            std::size_t due = now < begun ? 0 : piece.bytes.size();
+            if (faults_.wireTime && due > 0) {
+                // A byte reaches the other end once all ten of its bits are through.
+                due = std::min(due, static_cast<std::size_t>((now - begun) / byteTime_));
+            }
+            if (due > piece.written) {
+                // Stamped before the write, so the stamp never postdates the reply's arrival.
+                const auto writeTime = Clock::now();
+                const ssize_t n =
+                    write(fd_, piece.bytes.data() + piece.written, due - piece.written);
+                if (n < 0) {
+                    if (errno == EINTR) {
+                        continue;
+                    }
+                    blocked_ = errno == EAGAIN || errno == EWOULDBLOCK;
+                    return blocked_;
                 }
-                blocked_ = errno == EAGAIN || errno == EWOULDBLOCK;
-                return blocked_;
+                if (log_ != nullptr && piece.written == 0 && piece.logKind != nullptr) {
+                    log_->record(writeTime, piece.logKind, piece.logBytes);
+                }
+                piece.written += static_cast<std::size_t>(n);
+                if (piece.written < due) {
+                    blocked_ = true;
+                    return true;
+                }
             }
-            if (log_ != nullptr && piece.written == 0 && piece.logKind != nullptr) {
-                log_->record(writeTime, piece.logKind, piece.logBytes);
+            if (piece.written < piece.bytes.size()) {
+                return true; // the rest is not due yet
             }
-            piece.written += static_cast<std::size_t>(n);
-            if (piece.written < due) {
-                blocked_ = true;
-                return true;
-            }
+            const auto onWire =
+                begun + static_cast<Clock::duration::rep>(piece.bytes.size()) * byteTime_;
+            lineFree_ = faults_.wireTime ? std::max(onWire, now) : now;
+            queue_.pop_front();
         }
-        if (piece.written < piece.bytes.size()) {
-            return true; // the rest is not due yet
-        }
-        const auto onWire =
-            begun + static_cast<Clock::duration::rep>(piece.bytes.size()) * byteTime_;
-        lineFree_ = faults_.wireTime ? std::max(onWire, now) : now;
-        queue_.pop_front();
+        return true;
     }
-    return true;
-}
+
+private:
+    struct Piece {
+        std::vector<std::uint8_t> bytes;
+        Clock::time_point notBefore{};
+        Clock::duration pause{}; // silence after the previous piece
+        const char *logKind = nullptr;
+        std::vector<std::uint8_t> logBytes; // the whole reply, on its first piece
+        std::size_t written = 0;
+    };
+
+    // The line stays quiet for the piece's pause after the one before has left it.
+    Clock::time_point start(const Piece &piece) const {
+        return std::max(piece.notBefore, lineFree_ + piece.pause);
+    }
+
+    FaultOptions faults_;
+    Clock::duration byteTime_;
+    TrafficLog *log_;
+    int fd_ = -1;
+    std::deque<Piece> queue_;
+    Clock::time_point lineFree_{}; // when the last byte written has left the line
+    bool blocked_ = false;
+};
 
 Bridge::Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
                TrafficLog &log)
@@ -194,25 +233,25 @@ Bridge::Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions 
       // bursts rather than at line speed, so never less than a few milliseconds.
       gap_(std::max<Clock::duration>(std::chrono::microseconds(38'500'000 / baud),
                                      std::chrono::milliseconds(5))),
-      random_(faults.seed), toProgram_(faults, baud, &log), toDevice_({}, baud, nullptr) {
-    toDevice_.attach(deviceFd);
+      random_(faults.seed), toProgram_(std::make_unique<Transmitter>(faults, baud, &log)),
+      toDevice_(std::make_unique<Transmitter>(FaultOptions{}, baud, nullptr)) {
+    toDevice_->attach(deviceFd);
 }
+
+Bridge::~Bridge() = default;
 
 void Bridge::attachProgram(int fd) {
     programFd_ = fd;
     request_.clear();
-    toProgram_.attach(fd);
+    toProgram_->attach(fd);
     for (PendingReply &reply : replies_) {
         reply.stale = true;
     }
 }
 
 std::array<pollfd, 3> Bridge::pollFds() const {
-    const auto events = [](const Transmitter &out) {
-        return static_cast<short>(POLLIN | (out.blocked() ? POLLOUT : 0));
-    };
     // A negative fd (unplugged) is skipped by poll().
-    return {pollfd{programFd_, events(toProgram_), 0}, pollfd{deviceFd_, events(toDevice_), 0},
+    return {pollfd{programFd_, toProgram_->events(), 0}, pollfd{deviceFd_, toDevice_->events(), 0},
             pollfd{device_.fd(), POLLIN, 0}};
 }
 
@@ -225,7 +264,7 @@ std::optional<Bridge::Clock::time_point> Bridge::frameDeadline() const {
 
 std::optional<Bridge::Clock::time_point> Bridge::deadline() const {
     const auto frame = frameDeadline();
-    const auto output = toProgram_.deadline();
+    const auto output = toProgram_->deadline();
     if (frame && output) {
         return std::min(*frame, *output);
     }
@@ -252,7 +291,7 @@ bool Bridge::readDevice(Clock::time_point now) {
             // libmodbus wrote something it did not report (a failed, partial reply): pass
             // it on as it is rather than let it corrupt the next reply.
             logVerbose("%zu unexpected bytes from the device passed on", rest.size());
-            toProgram_.send({rest.begin(), rest.end()}, now);
+            toProgram_->send({rest.begin(), rest.end()}, now);
         }
     });
     if (ok) {
@@ -282,7 +321,7 @@ void Bridge::releaseFrame(Clock::time_point now) {
         replies_.push_back({answer, answer.size(), now});
         sendCompleteReplies();
     } else {
-        toDevice_.send(frame, now);
+        toDevice_->send(frame, now);
     }
 }
 
@@ -306,8 +345,9 @@ void Bridge::sendCompleteReplies() {
                 noise.push_back(static_cast<std::uint8_t>(random_() >> 24));
             }
         }
-        toProgram_.send(std::move(reply.bytes),
-                        reply.ready + std::chrono::milliseconds(faults_.delayMs), std::move(noise));
+        toProgram_->send(std::move(reply.bytes),
+                         reply.ready + std::chrono::milliseconds(faults_.delayMs),
+                         std::move(noise));
     }
 }
 
@@ -329,9 +369,6 @@ bool Bridge::serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
     if (has(program, POLLIN) && !readProgram(now)) {
         return failed("reading program side");
     }
-    if (has(program, POLLOUT)) {
-        toProgram_.writable();
-    }
     releaseFrame(now);
 
     // Collect replies before serving the next request: on a framing error libmodbus's side
@@ -339,14 +376,13 @@ bool Bridge::serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
     if (has(line, POLLIN) && !readDevice(now)) {
         return failed("reading device side");
     }
-    if (has(line, POLLOUT)) {
-        toDevice_.writable();
-    }
     if (const int sent = has(server, POLLIN) ? device_.serviceRequest() : 0; sent > 0) {
         replies_.push_back({{}, static_cast<std::size_t>(sent), Clock::now()});
     }
     const auto later = Clock::now();
-    return (toDevice_.service(later) && toProgram_.service(later)) || failed("writing");
+    return (toDevice_->service(later, line.revents) &&
+            toProgram_->service(later, program.revents)) ||
+           failed("writing");
 }
 
 } // namespace sensorsim

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <random>
 #include <span>
@@ -31,53 +32,7 @@ struct FaultOptions {
     std::uint32_t seed = 1;
 };
 
-// Writes to a non-blocking pty on a schedule: after a delay, in pieces with pauses between
-// them, at the line's pace. Nothing here sleeps; the event loop polls until deadline() and
-// calls service(). Without faults it writes what it is given as soon as the pty takes it.
-class Transmitter {
-public:
-    using Clock = MonoClock;
-
-    // With a log, each reply is logged as tx when it starts, and its noise as noise.
-    Transmitter(const FaultOptions &faults, int baud, TrafficLog *log);
-
-    // -1 detaches (unplugged): everything queued is forgotten.
-    void attach(int fd);
-
-    // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any.
-    void send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
-              std::vector<std::uint8_t> noise = {});
-
-    // The pty would not take more: wait until poll() says it is writable again.
-    bool blocked() const { return blocked_; }
-    void writable() { blocked_ = false; }
-
-    // When service() next has something to write; empty if nothing is due by time.
-    std::optional<Clock::time_point> deadline() const;
-
-    // Writes whatever is due. False on a write error other than "try again".
-    bool service(Clock::time_point now);
-
-private:
-    struct Piece {
-        std::vector<std::uint8_t> bytes;
-        Clock::time_point notBefore{};
-        Clock::duration pause{}; // silence after the previous piece
-        const char *logKind = nullptr;
-        std::vector<std::uint8_t> logBytes; // the whole reply, on its first piece
-        std::size_t written = 0;
-    };
-
-    Clock::time_point start(const Piece &piece) const;
-
-    FaultOptions faults_;
-    Clock::duration byteTime_;
-    TrafficLog *log_;
-    int fd_ = -1;
-    std::deque<Piece> queue_;
-    Clock::time_point lineFree_{}; // when the last byte written has left the line
-    bool blocked_ = false;
-};
+class Transmitter;
 
 // Carries bytes between the program's pty and the device's pty. Frames from the program
 // are collected until they are complete or the line goes quiet; the read-address query is
@@ -91,6 +46,7 @@ public:
     // `deviceFd` is the bridge's end of the pty whose other end `device` serves.
     Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
            TrafficLog &log);
+    ~Bridge();
 
     // -1 when unplugged: partial frames and replies not yet sent are dropped.
     void attachProgram(int fd);
@@ -130,8 +86,8 @@ private:
     std::uint64_t requestCount_ = 0;
     std::uint64_t replyCount_ = 0;
     std::mt19937 random_; // its algorithm is fixed: same seed, same bytes on any platform
-    Transmitter toProgram_;
-    Transmitter toDevice_;
+    std::unique_ptr<Transmitter> toProgram_;
+    std::unique_ptr<Transmitter> toDevice_;
     // In request order; the read-address answer joins complete, the device's fill up as
     // its bytes come back through the pty.
     std::deque<PendingReply> replies_;

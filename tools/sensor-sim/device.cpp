@@ -6,7 +6,6 @@
 #include <cmath>
 #include <numbers>
 #include <optional>
-#include <ranges>
 
 #include <termios.h>
 
@@ -45,7 +44,12 @@ struct Range {
 
     bool contains(int address) const { return first <= address && address < first + count; }
     bool all(bool (*allowed)(int)) const {
-        return std::ranges::all_of(std::views::iota(first, first + count), allowed);
+        for (int a = first; a < first + count; ++a) {
+            if (!allowed(a)) {
+                return false;
+            }
+        }
+        return true;
     }
 };
 

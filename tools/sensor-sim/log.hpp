@@ -27,16 +27,10 @@ struct MonoClock {
     }
 };
 
-#if defined(__GNUC__)
-#define SENSORSIM_PRINTF __attribute__((format(printf, 1, 2)))
-#else
-#define SENSORSIM_PRINTF
-#endif
-
 inline bool verbose = false; // --verbose: one line per request
 
-void logError(const char *format, ...) SENSORSIM_PRINTF;
-void logVerbose(const char *format, ...) SENSORSIM_PRINTF;
+[[gnu::format(printf, 1, 2)]] void logError(const char *format, ...);
+[[gnu::format(printf, 1, 2)]] void logVerbose(const char *format, ...); // only with --verbose
 
 // The --log file: one line per event, "SECONDS.MICROS KIND[ HEX]...", e.g.
 //   12345.678901 rx 01 03 00 00 00 02 C4 0B

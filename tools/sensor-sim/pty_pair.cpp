@@ -75,9 +75,6 @@ PublishResult publishLink(const std::string &link, const std::string &target, st
             error = "removing old link " + link + ": " + std::strerror(errno);
             return PublishResult::failed;
         }
-    } else if (errno != ENOENT) {
-        error = link + ": " + std::strerror(errno);
-        return PublishResult::failed;
     }
 
     if (symlink(target.c_str(), link.c_str()) != 0) {
