@@ -11,7 +11,7 @@
 
 Pty::Pty() {
     std::string error;
-    pty_ = sensorsim::PtyPair::open(error);
+    pty_ = pty::PtyPair::open(error);
     if (pty_)
         slaveName_ = QString::fromStdString(pty_->slaveName);
 }
@@ -19,8 +19,8 @@ Pty::Pty() {
 bool Pty::linkAs(const QString &dir, int portNumber) const {
     const QString link = QDir(dir).filePath(QStringLiteral("COM%1").arg(portNumber));
     std::string error;
-    return pty_ && sensorsim::publishLink(link.toStdString(), pty_->slaveName, error) ==
-                       sensorsim::PublishResult::published;
+    return pty_ && pty::publishLink(link.toStdString(), pty_->slaveName, error) ==
+                       pty::PublishResult::published;
 }
 
 void Pty::send(const QByteArray &bytes) const {

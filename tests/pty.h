@@ -31,6 +31,6 @@ public:
     void unplug() { pty_.reset(); }
 
 private:
-    std::optional<sensorsim::PtyPair> pty_;
+    std::optional<pty::PtyPair> pty_;
     QString slaveName_;
 };

@@ -28,11 +28,12 @@ public:
     ProgramPort &operator=(const ProgramPort &) = delete;
     ~ProgramPort() { unplug(); }
 
-    PublishResult plug(std::string &error) {
-        auto pty = PtyPair::open(error);
-        const auto result = pty ? publishLink(link_, pty->slaveName, error) : PublishResult::failed;
-        if (result == PublishResult::published) {
-            pty_ = std::make_unique<PtyPair>(std::move(*pty));
+    pty::PublishResult plug(std::string &error) {
+        auto fresh = pty::PtyPair::open(error);
+        const auto result =
+            fresh ? pty::publishLink(link_, fresh->slaveName, error) : pty::PublishResult::failed;
+        if (result == pty::PublishResult::published) {
+            pty_ = std::make_unique<pty::PtyPair>(std::move(*fresh));
         }
         return result;
     }
@@ -40,7 +41,7 @@ public:
     // open sees a hang-up.
     void unplug() {
         if (pty_) {
-            withdrawLink(link_, pty_->slaveName);
+            pty::withdrawLink(link_, pty_->slaveName);
             pty_.reset();
         }
     }
@@ -56,7 +57,7 @@ public:
 
 private:
     std::string link_;
-    std::unique_ptr<PtyPair> pty_;
+    std::unique_ptr<pty::PtyPair> pty_;
 };
 
 int wakeWriteFd = -1;
@@ -110,7 +111,7 @@ bool handleSignal(int signo, ProgramPort &port, const LoopParts &parts) {
         parts.log.record(MonoClock::now(), "unplug");
         logVerbose("unplugged");
     } else if (signo == SIGUSR2 && !port.plugged()) {
-        if (port.plug(error) != PublishResult::published) {
+        if (port.plug(error) != pty::PublishResult::published) {
             logError("plugging in again: %s", error.c_str());
             return true;
         }
@@ -138,9 +139,9 @@ int runEventLoop(const LoopParts &parts) {
     }
     std::string error;
     ProgramPort port(parts.link);
-    if (const auto result = port.plug(error); result != PublishResult::published) {
+    if (const auto result = port.plug(error); result != pty::PublishResult::published) {
         logError("%s", error.c_str());
-        return result == PublishResult::occupied ? 2 : 1;
+        return result == pty::PublishResult::occupied ? 2 : 1;
     }
     port.announce(parts.device.address());
     Bridge &bridge = parts.bridge;

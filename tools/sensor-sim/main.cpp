@@ -219,7 +219,7 @@ int main(int argc, char **argv) {
         return exitRuntimeError;
     }
 
-    auto deviceSide = PtyPair::open(error);
+    auto deviceSide = pty::PtyPair::open(error);
     if (!deviceSide) {
         logError("%s", error.c_str());
         return exitRuntimeError;

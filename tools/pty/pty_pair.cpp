@@ -18,7 +18,7 @@
 #include <libutil.h>
 #endif
 
-namespace sensorsim {
+namespace pty {
 
 namespace {
 
@@ -94,4 +94,4 @@ void withdrawLink(const std::string &link, const std::string &target) {
     }
 }
 
-} // namespace sensorsim
+} // namespace pty

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-namespace sensorsim {
+namespace pty {
 
 // A file descriptor that closes itself.
 class Fd {
@@ -47,4 +47,4 @@ PublishResult publishLink(const std::string &link, const std::string &target, st
 // Removes `link` if it still points at `target`, so a newer instance's link survives.
 void withdrawLink(const std::string &link, const std::string &target);
 
-} // namespace sensorsim
+} // namespace pty
