@@ -198,6 +198,7 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
     }
     return error.empty() ? std::optional(o) : std::nullopt;
 }
+
 } // namespace
 
 int main(int argc, char **argv) {
