@@ -14,6 +14,8 @@
 #include <QColor>
 #include <QWidget>
 
+#include <optional>
+
 class DrawnLine;
 class MSComm;
 class QFrame;
@@ -103,11 +105,23 @@ public:
     QPushButton *cmdChangeID, *cmdReadAdd;
 
 private:
+    // The frames, one function each, in the order they sit on the window.
     void buildLayout();
+    void buildModbusFields();
+    void buildObservation();
+    void buildPortSettings();
+    void buildStatus();
+    void buildParameters();
+    void buildAddressChange();
+    void buildQueryControls();
+    void buildCommandWatch();
     void connectHandlers();
     void PortStartup(const CommSetContent &saved);
     bool TakeChosenPort();
     void OpenChosenPort();
+
+    std::optional<QString> Query();
+    void PollOnce();
 
     // Steps of the send procedure every command follows.
     void PrepareSerialControl();
@@ -123,4 +137,6 @@ private:
 
     SettingsPlace place_;
     MessageBoxService messages_;
+    // The field error the cyclic query last told; ticks that find it again stay silent.
+    QString toldFieldError_;
 };

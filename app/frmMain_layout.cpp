@@ -81,28 +81,45 @@ const QColor kRed(255, 0, 0);
 } // namespace
 
 void frmMain::buildLayout() {
-    // "MODBUS设置": the four fields of every request.
-    Frame10 = Frame(this, "Frame10", QStringLiteral("MODBUS设置"), Tw(120, 120, 6015, 735));
-    const auto centred = Qt::AlignCenter;
-    Label8.add(0, Label(Frame10, Indexed("Label8", 0), QStringLiteral("设备地址"),
-                        Tw(120, 330, 840, 255), centred));
-    txtStationID = TextBox(Frame10, QStringLiteral("txtStationID"), QStringLiteral("2"),
-                           Tw(960, 285, 495, 330), QStringLiteral("设备地址"));
-    Label8.add(3, Label(Frame10, Indexed("Label8", 3), QStringLiteral("功 能 码"),
-                        Tw(1575, 330, 840, 255), centred));
-    txtFunID = TextBox(Frame10, QStringLiteral("txtFunID"), QStringLiteral("3"),
-                       Tw(2415, 285, 495, 330), QStringLiteral("功能码"));
-    Label8.add(1, Label(Frame10, Indexed("Label8", 1), QStringLiteral("超始地址"),
-                        Tw(3030, 330, 840, 255), centred));
-    txtStartID = TextBox(Frame10, QStringLiteral("txtStartID"), QStringLiteral("0"),
-                         Tw(3870, 285, 495, 330), QStringLiteral("超始地址"));
-    Label8.add(2, Label(Frame10, Indexed("Label8", 2), QStringLiteral("数据长度"),
-                        Tw(4485, 330, 840, 255), centred));
-    txtDataLength = TextBox(Frame10, QStringLiteral("txtDataLength"), QStringLiteral("2"),
-                            Tw(5325, 285, 495, 330), QStringLiteral("数据长度"));
+    buildModbusFields();
+    buildObservation();
+    buildPortSettings();
+    buildStatus();
+    buildParameters();
+    buildAddressChange();
+    buildQueryControls();
+    buildCommandWatch();
+    Label4 = Label(this, QStringLiteral("Label4"), appinfo::Footer(), Tw(120, 9480, 12375, 255));
+}
 
-    // "观察窗": only channel 0 lies in the visible part of the picture box; channels 1 to 3
-    // sit below it and are never seen.
+// "MODBUS设置": the four fields of every request, each after its caption.
+void frmMain::buildModbusFields() {
+    Frame10 = Frame(this, "Frame10", QStringLiteral("MODBUS设置"), Tw(120, 120, 6015, 735));
+    struct Field {
+        int caption;
+        const char *captionText, *name, *text, *accessibleName;
+        QLineEdit *frmMain::*box;
+    };
+    const Field fields[] = {
+        {0, "设备地址", "txtStationID", "2", "设备地址", &frmMain::txtStationID},
+        {3, "功 能 码", "txtFunID", "3", "功能码", &frmMain::txtFunID},
+        {1, "超始地址", "txtStartID", "0", "超始地址", &frmMain::txtStartID},
+        {2, "数据长度", "txtDataLength", "2", "数据长度", &frmMain::txtDataLength},
+    };
+    int left = 120;
+    for (const Field &f : fields) {
+        Label8.add(f.caption,
+                   Label(Frame10, Indexed("Label8", f.caption), QString::fromUtf8(f.captionText),
+                         Tw(left, 330, 840, 255), Qt::AlignCenter));
+        this->*f.box = TextBox(Frame10, QLatin1String(f.name), QLatin1String(f.text),
+                               Tw(left + 840, 285, 495, 330), QString::fromUtf8(f.accessibleName));
+        left += 1455;
+    }
+}
+
+// "观察窗": only channel 0 lies in the visible part of the picture box; channels 1 to 3 sit
+// below it and are never seen.
+void frmMain::buildObservation() {
     Frame2 = Frame(this, "Frame2", QStringLiteral("观察窗"), Tw(120, 1080, 6135, 4935));
     PictureShow = PictureBox(Frame2, "PictureShow", Tw(120, 240, 5895, 4575), true);
     struct Channel {
@@ -139,8 +156,10 @@ void frmMain::buildLayout() {
         SetTextColor(unit, kRed);
         lblDanWei.add(c.unit, unit);
     }
+}
 
-    // "串口设置"
+// "串口设置"
+void frmMain::buildPortSettings() {
     Frame5 = Frame(this, "Frame5", QStringLiteral("串口设置"), Tw(6360, 120, 5835, 900));
     Label3 =
         Label(Frame5, QStringLiteral("Label3"), QStringLiteral("串口号"), Tw(240, 420, 615, 255));
@@ -161,8 +180,10 @@ void frmMain::buildLayout() {
                     Tw(4620, 300, 1035, 435));
     MSComm1 = new MSComm(place_, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
+}
 
-    // "运行状态指示": three lamps stacked in one place, the red one in front.
+// "运行状态指示": three lamps stacked in one place, the red one in front.
+void frmMain::buildStatus() {
     Frame6 = Frame(this, "Frame6", QStringLiteral("运行状态指示"), Tw(6360, 1080, 5895, 615));
     Picture2 = PictureBox(Frame6, "Picture2", Tw(240, 255, 900, 255), false);
     const QRect lampRect((Picture2->width() - 16) / 2, (Picture2->height() - 16) / 2, 16, 16);
@@ -184,8 +205,10 @@ void frmMain::buildLayout() {
     lblCounter = Label(Frame6, QStringLiteral("lblCounter"), QStringLiteral("0"),
                        Tw(2280, 285, 840, 255), Qt::AlignCenter);
     lblCounter->setToolTip(QStringLiteral("测试统计"));
+}
 
-    // "参数": one row per calibration parameter; the row of index 2 stays hidden.
+// "参数": one row per calibration parameter; the row of index 2 stays hidden.
+void frmMain::buildParameters() {
     Frame7 = Frame(this, "Frame7", QStringLiteral("参数"), Tw(6360, 1800, 5895, 2775));
     struct Row {
         int index, hint;
@@ -220,8 +243,10 @@ void frmMain::buildLayout() {
             for (QWidget *element : row)
                 element->setVisible(false);
     }
+}
 
-    // "设备地址修改操作": the current-address box sits in the blanks of the sentence.
+// "设备地址修改操作": the current-address box sits in the blanks of the sentence.
+void frmMain::buildAddressChange() {
     Frame12 =
         Frame(this, "Frame12", QStringLiteral("设备地址修改操作"), Tw(6360, 4680, 5895, 1455));
     const QString sentence = QStringLiteral("将地址       改为");
@@ -246,8 +271,10 @@ void frmMain::buildLayout() {
                          Tw(4620, 240, 1035, 435), QStringLiteral("执行地址修改"));
     cmdReadAdd = Button(Frame12, QStringLiteral("cmdReadAdd"), QStringLiteral("读地址"),
                         Tw(4620, 780, 1035, 435));
+}
 
-    // "数据查询操作"
+// "数据查询操作"
+void frmMain::buildQueryControls() {
     Frame11 = Frame(this, "Frame11", QStringLiteral("数据查询操作"), Tw(120, 6360, 12135, 1215));
     Label8.add(4, Label(Frame11, Indexed("Label8", 4), QStringLiteral("定时时长(ms)"),
                         Tw(360, 540, 1335, 255)));
@@ -266,8 +293,10 @@ void frmMain::buildLayout() {
     // Ticks keep to the grid the start laid down (no drift); a late tick moves the next one
     // instead of releasing a burst of missed ones.
     Timer2->setTimerType(Qt::PreciseTimer);
+}
 
-    // "二次开发命令观察窗口"
+// "二次开发命令观察窗口"
+void frmMain::buildCommandWatch() {
     Frame1 =
         Frame(this, "Frame1", QStringLiteral("二次开发命令观察窗口"), Tw(120, 7680, 12135, 1695));
     Label1 = Label(Frame1, QStringLiteral("Label1"), QStringLiteral("发送命令:"),
@@ -280,6 +309,4 @@ void frmMain::buildLayout() {
         Placed(new QPlainTextEdit(Frame1), QStringLiteral("txtState"), Tw(1080, 720, 10935, 855));
     txtState->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtState->setAccessibleName(QStringLiteral("接收命令"));
-
-    Label4 = Label(this, QStringLiteral("Label4"), appinfo::Footer(), Tw(120, 9480, 12375, 255));
 }

@@ -25,13 +25,13 @@ void frmMain::MSComm1_OnComm() {
     txtState->setPlainText(modbus::ReplyText(reply));
 
     switch (CmdType) {
-    case 1:
+    case cmdtype::Query:
         ShowMeasuredValues(reply);
         break;
-    case 2:
+    case cmdtype::ParameterRead:
         ShowParameter(reply);
         break;
-    case 5:
+    case cmdtype::Address:
         ShowAddress(reply);
         break;
     default:

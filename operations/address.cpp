@@ -23,7 +23,7 @@ bool OutsideByte(double whole) {
 
 void frmMain::cmdReadAdd_Click() {
     txtState->clear();
-    CmdType = 5;
+    CmdType = cmdtype::Address;
     CmdText.clear();
     PrepareSerialControl();
 
@@ -67,7 +67,7 @@ void frmMain::cmdChangeID_Click() {
         return;
     }
 
-    CmdType = 5;
+    CmdType = cmdtype::Address;
     txtState->clear();
     PrepareSerialControl();
     modbus::RequestFrame frame{static_cast<std::uint8_t>(from), 0x06, 0x0B, 0x00, 0x00,

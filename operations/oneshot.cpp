@@ -29,18 +29,23 @@ std::optional<QString> QueryFieldError(const QLineEdit *station, const QLineEdit
 } // namespace
 
 void frmMain::comDoOnce_Click() {
+    if (const auto error = Query())
+        MsgBox(*error);
+}
+
+// The query's steps. A field error ends them before anything is sent and is returned for
+// the caller to tell: a click always tells it, a tick of the cyclic query only once.
+std::optional<QString> frmMain::Query() {
     PictureShow->setVisible(true);
     CmdText.clear();
-    if (const auto error = QueryFieldError(txtStationID, txtFunID, txtStartID, txtDataLength)) {
-        MsgBox(*error);
-        return;
-    }
+    if (auto error = QueryFieldError(txtStationID, txtFunID, txtStartID, txtDataLength))
+        return error;
     txtState->clear();
 
     // From here on a step that fails is skipped: a field outside a byte's range is sent
     // as 0.
     if (!PortFoundOpen())
-        return;
+        return std::nullopt;
 
     modbus::RequestFrame frame{};
     frame[0] = rt::FlooredTo<std::uint8_t>(txtStationID->text()).value_or(0);
@@ -48,5 +53,6 @@ void frmMain::comDoOnce_Click() {
     frame[3] = rt::FlooredTo<std::uint8_t>(txtStartID->text()).value_or(0);
     frame[5] = rt::FlooredTo<std::uint8_t>(txtDataLength->text()).value_or(0);
     SealRequest(frame);
-    SendRead(frame, 1);
+    SendRead(frame, cmdtype::Query);
+    return std::nullopt;
 }

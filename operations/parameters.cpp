@@ -25,7 +25,7 @@ void frmMain::cmdREAD_Click(std::int16_t Index) {
         frame[3] = rt::FlooredTo<std::uint8_t>(*start + Index + 4).value_or(0);
     frame[5] = 0x01;
     SealRequest(frame);
-    SendRead(frame, 2);
+    SendRead(frame, cmdtype::ParameterRead);
 }
 
 void frmMain::cmdSet_Click(std::int16_t Index) {
@@ -46,7 +46,7 @@ void frmMain::cmdSet_Click(std::int16_t Index) {
         return;
     }
 
-    CmdType = 3;
+    CmdType = cmdtype::ParameterWrite;
     CmdText.clear();
     txtState->clear();
     PrepareSerialControl();

@@ -35,3 +35,14 @@ std::vector<LineError> LineErrorsBetween(const LineCounters &before, const LineC
         errors.push_back(LineError::Overrun);
     return errors;
 }
+
+std::vector<LineError> LineErrorWatch::newErrors(PortHandle handle) {
+    if (!last_)
+        return {};
+    const auto now = ReadLineCounters(handle);
+    if (!now)
+        return {};
+    const std::vector<LineError> errors = LineErrorsBetween(*last_, *now);
+    last_ = now;
+    return errors;
+}

@@ -28,3 +28,15 @@ std::optional<LineCounters> ReadLineCounters(PortHandle handle);
 
 // One entry for each kind of error whose count went up, in the order above.
 std::vector<LineError> LineErrorsBetween(const LineCounters &before, const LineCounters &after);
+
+// An open port's counters, looked at after each read: a damaged byte arrives as data too,
+// so that catches every error. Ports without counters never report one.
+class LineErrorWatch {
+public:
+    void start(PortHandle handle) { last_ = ReadLineCounters(handle); }
+    // The errors since the last look.
+    std::vector<LineError> newErrors(PortHandle handle);
+
+private:
+    std::optional<LineCounters> last_;
+};

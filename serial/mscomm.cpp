@@ -1,6 +1,7 @@
 #include "mscomm.h"
 
 #include "linesettings.h"
+#include "portloss.h"
 #include "portmap.h"
 
 #include <QMetaObject>
@@ -9,7 +10,11 @@
 #include <utility>
 
 MSComm::MSComm(SettingsPlace place, QObject *parent)
-    : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)) {
+    : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)),
+      events_(this, [this](std::int16_t event) {
+          commEvent_ = event;
+          emit OnComm();
+      }) {
     connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
     connect(port_, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
 }
@@ -87,7 +92,7 @@ bool MSComm::setPortOpen(bool open) {
         return false;
     }
     port_->clear(QSerialPort::AllDirections);
-    lineCounters_ = ReadLineCounters(port_->handle());
+    lineErrors_.start(port_->handle());
     return true;
 }
 
@@ -95,7 +100,7 @@ void MSComm::closeAndForget() {
     if (port_->isOpen())
         port_->close();
     deviceLost_ = false;
-    flushedSinceRead_ = false;
+    emptiedSinceRead_ = false;
     buffer_.clear();
     forgetRaisedEvents();
 }
@@ -119,7 +124,7 @@ bool MSComm::setInBufferCount(std::int16_t count) {
         return false;
     if (portOpen()) {
         port_->clear(QSerialPort::Input);
-        flushedSinceRead_ = true;
+        emptiedSinceRead_ = true;
         port_->readAll(); // anything Qt still holds
     }
     buffer_.clear();
@@ -150,7 +155,7 @@ bool MSComm::setRThreshold(std::int16_t threshold) {
         // An event still waiting (a message box is open) would report a threshold that no
         // longer holds; 0 means no receive events at all.
         receiveRaised_ = false;
-        dropPendingReceive();
+        events_.withdraw(Receive);
     }
     raiseIfThresholdReached();
     return true;
@@ -183,7 +188,7 @@ void MSComm::takeIncoming() {
     const QByteArray chunk = port_->readAll();
     if (chunk.isEmpty())
         return;
-    flushedSinceRead_ = false;
+    emptiedSinceRead_ = false;
     postLineErrors();
     const qsizetype room = kInBufferSize - buffer_.size();
     buffer_.append(chunk.first(std::min(room, chunk.size())));
@@ -195,54 +200,46 @@ void MSComm::takeIncoming() {
 }
 
 void MSComm::onPortError(QSerialPort::SerialPortError error) {
-    // Failures of open() are reported by its result; clearError() below reports NoError.
+    // clearError() below reports NoError again.
     if (error == QSerialPort::NoError || !port_->isOpen() || deviceLost_)
         return;
-    switch (error) {
-    case QSerialPort::ReadError:
-        // Bytes the loop had seen waiting were emptied by InBufferCount before Qt read them:
-        // one failed read is explained, and Qt reads again when more come. A device that is
-        // really gone keeps failing, and its next read is taken for the loss.
-        if (std::exchange(flushedSinceRead_, false))
-            break;
-        [[fallthrough]];
-    case QSerialPort::ResourceError:
-        // The device is gone (unplugged, or the other end of a pty closed). Qt would go on
-        // reporting it in a tight loop, so the port reads closed from now on and is closed
-        // as soon as control is back in the event loop: closing it inside Qt's own
-        // notification is not safe. A reply that had already arrived is still delivered,
-        // before the loss.
-        deviceLost_ = true;
-        post(DeviceLost);
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (deviceLost_ && port_->isOpen())
-                    port_->close();
-            },
-            Qt::QueuedConnection);
+    switch (JudgePortError(error, emptiedSinceRead_)) {
+    case PortTrouble::ExplainedReadFailure:
+        emptiedSinceRead_ = false;
         break;
-    case QSerialPort::WriteError:
+    case PortTrouble::Lost:
+        markLost();
+        break;
+    case PortTrouble::TransmitFault:
         post(TransmitFault);
         break;
-    default:
+    case PortTrouble::None:
         break;
     }
     port_->clearError();
 }
 
-// A damaged byte arrives as data too, so looking after each read catches every error.
+// Qt would go on reporting a lost device in a tight loop, so the port reads closed from now
+// on and is closed as soon as control is back in the event loop: closing it inside Qt's own
+// notification is not safe. A reply that had already arrived is still delivered, before
+// the loss.
+void MSComm::markLost() {
+    deviceLost_ = true;
+    post(DeviceLost);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (deviceLost_ && port_->isOpen())
+                port_->close();
+        },
+        Qt::QueuedConnection);
+}
+
 void MSComm::postLineErrors() {
-    if (!lineCounters_)
-        return;
-    const auto now = ReadLineCounters(port_->handle());
-    if (!now)
-        return;
     // Indexed by LineError.
     static constexpr Event kEvents[] = {Break, Framing, Parity, Overrun};
-    for (LineError error : LineErrorsBetween(*lineCounters_, *now))
+    for (LineError error : lineErrors_.newErrors(port_->handle()))
         post(kEvents[static_cast<int>(error)]);
-    lineCounters_ = now;
 }
 
 void MSComm::raiseIfThresholdReached() {
@@ -254,51 +251,22 @@ void MSComm::raiseIfThresholdReached() {
     }
 }
 
-void MSComm::post(Event event) {
-    pending_.push_back(event);
-    scheduleDelivery();
-}
-
-// The buffer was read or emptied: the next bytes may raise events of their own.
+// The buffer was read or emptied: the next bytes may raise events of their own, and a
+// Receive event must not arrive afterwards for bytes that are no longer there.
 void MSComm::forgetRaisedEvents() {
     receiveRaised_ = false;
     overflowRaised_ = false;
-    dropPendingReceive();
-}
-
-// A Receive event speaks for bytes that have just been read or discarded; it must not
-// arrive afterwards for a buffer that no longer holds them.
-void MSComm::dropPendingReceive() {
-    pending_.erase(std::remove(pending_.begin(), pending_.end(), Receive), pending_.end());
-}
-
-void MSComm::scheduleDelivery() {
-    if (deliveryScheduled_ || holds_ > 0 || pending_.empty())
-        return;
-    deliveryScheduled_ = true;
-    QMetaObject::invokeMethod(this, &MSComm::deliver, Qt::QueuedConnection);
-}
-
-void MSComm::deliver() {
-    deliveryScheduled_ = false;
-    if (delivering_ || holds_ > 0 || pending_.empty())
-        return;
-    commEvent_ = pending_.front();
-    pending_.pop_front();
-    delivering_ = true;
-    emit OnComm();
-    delivering_ = false;
-    scheduleDelivery();
+    events_.withdraw(Receive);
 }
 
 MSComm::EventHold::EventHold(MSComm *comm) : comm_(comm) {
     if (comm_)
-        ++comm_->holds_;
+        comm_->events_.hold();
 }
 
 MSComm::EventHold::EventHold(EventHold &&other) noexcept : comm_(std::exchange(other.comm_, {})) {}
 
 MSComm::EventHold::~EventHold() {
-    if (comm_ && --comm_->holds_ == 0)
-        comm_->scheduleDelivery();
+    if (comm_)
+        comm_->events_.release();
 }

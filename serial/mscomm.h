@@ -3,10 +3,7 @@
 // QSerialPort. It keeps the published properties of a classic comm control (CommPort,
 // Settings, PortOpen, InputMode, InputLen, InBufferCount, OutBufferCount, SThreshold,
 // RThreshold, Output, Input, CommEvent) and raises OnComm on the owner's thread.
-//
-// Events are always posted, never emitted from inside a property write, so OnComm runs
-// between handlers. While an EventHold is alive (a message box is open) events wait and
-// their bytes stay buffered; they are delivered once the last hold is released.
+// Its events go through an EventQueue (see there for why they wait).
 
 #include <QByteArray>
 #include <QObject>
@@ -14,12 +11,11 @@
 #include <QSerialPort>
 #include <QString>
 
+#include "eventqueue.h"
 #include "linecounters.h"
 #include "settingsdir.h"
 
 #include <cstdint>
-#include <deque>
-#include <optional>
 
 class MSComm : public QObject {
     Q_OBJECT
@@ -103,15 +99,13 @@ signals:
 private:
     void takeIncoming();
     void onPortError(QSerialPort::SerialPortError error);
+    void markLost();
     bool applySettings();
     void closeAndForget();
     void postLineErrors();
     void raiseIfThresholdReached();
-    void post(Event event);
+    void post(Event event) { events_.post(event); }
     void forgetRaisedEvents();
-    void dropPendingReceive();
-    void scheduleDelivery();
-    void deliver();
 
     SettingsPlace place_;
     QSerialPort *port_;
@@ -126,14 +120,8 @@ private:
     QByteArray buffer_;
     bool receiveRaised_ = false; // a Receive event stands for the bytes now buffered
     bool overflowRaised_ = false;
-    bool deviceLost_ = false; // the port reads closed although Qt has not closed it yet
-    // The driver's buffer was emptied since Qt last read: Qt may be about to read bytes
-    // that are no longer there, which explains one failed read.
-    bool flushedSinceRead_ = false;
-    std::optional<LineCounters> lineCounters_;
-
-    std::deque<Event> pending_;
-    int holds_ = 0;
-    bool deliveryScheduled_ = false;
-    bool delivering_ = false;
+    bool deviceLost_ = false;       // the port reads closed although Qt has not closed it yet
+    bool emptiedSinceRead_ = false; // see JudgePortError
+    LineErrorWatch lineErrors_;
+    EventQueue events_;
 };

@@ -15,6 +15,8 @@
 
 namespace {
 const QString kPortClosed = QStringLiteral("打开串口出错，请确定串口是否已被占用");
+// A pending-operation code no command uses, to see that a command leaves CmdType alone.
+constexpr std::int16_t kNoSuchCmd = 9;
 } // namespace
 
 class TstOperations : public QObject {
@@ -61,42 +63,53 @@ private slots:
                                  << cmdType;
         };
         // The one-shot query from its four fields.
-        row("01 03 00 00 00 02 C4 0B", "once", {}, 9, 9, 1);
-        row("02 03 00 00 00 02 C4 38", "once", {"txtStationID=2"}, 9, 9, 1);
-        row("01 03 00 00 00 04 44 09", "once", {"txtDataLength=4"}, 13, 13, 1);
-        row("01 03 00 00 00 01 84 0A", "once", {"txtDataLength=1"}, 7, 7, 1);
-        row("01 03 00 00 00 07 04 08", "once", {"txtDataLength=7.9"}, 19, 19, 1);
-        row("00 03 00 00 00 02 C5 DA", "once", {"txtStationID=300"}, 9, 9, 1);
-        row("01 03 00 00 00 02 C4 0B", "once", {"txtStationID=1.9"}, 9, 9, 1);
-        row("01 04 00 00 00 02 71 CB", "once", {"txtFunID=3.5"}, 9, 9, 1);
-        row("01 02 00 00 00 02 F9 CB", "once", {"txtFunID=2.5"}, 9, 9, 1);
-        row("01 03 00 00 00 02 C4 0B", "once", {"txtStartID=256"}, 9, 9, 1);
+        row("01 03 00 00 00 02 C4 0B", "once", {}, 9, 9, cmdtype::Query);
+        row("02 03 00 00 00 02 C4 38", "once", {"txtStationID=2"}, 9, 9, cmdtype::Query);
+        row("01 03 00 00 00 04 44 09", "once", {"txtDataLength=4"}, 13, 13, cmdtype::Query);
+        row("01 03 00 00 00 01 84 0A", "once", {"txtDataLength=1"}, 7, 7, cmdtype::Query);
+        row("01 03 00 00 00 07 04 08", "once", {"txtDataLength=7.9"}, 19, 19, cmdtype::Query);
+        row("00 03 00 00 00 02 C5 DA", "once", {"txtStationID=300"}, 9, 9, cmdtype::Query);
+        row("01 03 00 00 00 02 C4 0B", "once", {"txtStationID=1.9"}, 9, 9, cmdtype::Query);
+        row("01 04 00 00 00 02 71 CB", "once", {"txtFunID=3.5"}, 9, 9, cmdtype::Query);
+        row("01 02 00 00 00 02 F9 CB", "once", {"txtFunID=2.5"}, 9, 9, cmdtype::Query);
+        row("01 03 00 00 00 02 C4 0B", "once", {"txtStartID=256"}, 9, 9, cmdtype::Query);
         // Parameter reads: register start + 4 + index, one register.
-        row("01 03 00 04 00 01 C5 CB", "read0", {}, 7, 7, 2);
-        row("01 03 00 05 00 01 94 0B", "read1", {}, 7, 7, 2);
-        row("01 03 00 06 00 01 64 0B", "read2", {}, 7, 7, 2);
-        row("01 03 00 0F 00 01 B4 09", "read1", {"txtStartID=10"}, 7, 7, 2);
-        row("00 03 00 05 00 01 95 DA", "read1", {"txtStationID=abc"}, 7, 7, 2);
-        row("01 00 00 05 00 01 D0 0B", "read1", {"txtFunID=256"}, 7, 7, 2);
-        row("01 03 00 00 00 01 84 0A", "read1", {"txtStartID=251.5"}, 7, 7, 2);
+        row("01 03 00 04 00 01 C5 CB", "read0", {}, 7, 7, cmdtype::ParameterRead);
+        row("01 03 00 05 00 01 94 0B", "read1", {}, 7, 7, cmdtype::ParameterRead);
+        row("01 03 00 06 00 01 64 0B", "read2", {}, 7, 7, cmdtype::ParameterRead);
+        row("01 03 00 0F 00 01 B4 09", "read1", {"txtStartID=10"}, 7, 7, cmdtype::ParameterRead);
+        row("00 03 00 05 00 01 95 DA", "read1", {"txtStationID=abc"}, 7, 7, cmdtype::ParameterRead);
+        row("01 00 00 05 00 01 D0 0B", "read1", {"txtFunID=256"}, 7, 7, cmdtype::ParameterRead);
+        row("01 03 00 00 00 01 84 0A", "read1", {"txtStartID=251.5"}, 7, 7, cmdtype::ParameterRead);
         // Parameter writes: function 6 at 0x0A04 + index.
-        row("01 06 0A 04 27 10 D1 EF", "set0", {"txtsetValue(0)=1.0000"}, 6, 6, 3);
-        row("01 06 0A 04 07 D0 C8 7F", "set0", {"txtsetValue(0)=0.2"}, 6, 6, 3);
-        row("01 06 0A 04 C3 50 9B 1F", "set0", {"txtsetValue(0)=5"}, 6, 6, 3);
-        row("01 06 0A 05 FF 9C DB 8A", "set1", {"txtsetValue(1)=-100"}, 6, 6, 3);
-        row("01 06 0A 05 00 02 1B D2", "set1", {"txtsetValue(1)=2.5"}, 6, 6, 3);
-        row("01 06 0A 05 00 04 9B D0", "set1", {"txtsetValue(1)=3.5"}, 6, 6, 3);
-        row("01 06 0A 06 00 09 AA 15", "set2", {"txtsetValue(2)=9"}, 6, 6, 3);
-        row("01 06 0A 05 FF FF 9B A3", "set1", {"txtsetValue(1)=65535"}, 6, 6, 3);
-        row("01 06 0A 06 FF FF 6B A3", "set2", {"txtsetValue(2)=65535"}, 6, 6, 3);
+        row("01 06 0A 04 27 10 D1 EF", "set0", {"txtsetValue(0)=1.0000"}, 6, 6,
+            cmdtype::ParameterWrite);
+        row("01 06 0A 04 07 D0 C8 7F", "set0", {"txtsetValue(0)=0.2"}, 6, 6,
+            cmdtype::ParameterWrite);
+        row("01 06 0A 04 C3 50 9B 1F", "set0", {"txtsetValue(0)=5"}, 6, 6, cmdtype::ParameterWrite);
+        row("01 06 0A 05 FF 9C DB 8A", "set1", {"txtsetValue(1)=-100"}, 6, 6,
+            cmdtype::ParameterWrite);
+        row("01 06 0A 05 00 02 1B D2", "set1", {"txtsetValue(1)=2.5"}, 6, 6,
+            cmdtype::ParameterWrite);
+        row("01 06 0A 05 00 04 9B D0", "set1", {"txtsetValue(1)=3.5"}, 6, 6,
+            cmdtype::ParameterWrite);
+        row("01 06 0A 06 00 09 AA 15", "set2", {"txtsetValue(2)=9"}, 6, 6, cmdtype::ParameterWrite);
+        row("01 06 0A 05 FF FF 9B A3", "set1", {"txtsetValue(1)=65535"}, 6, 6,
+            cmdtype::ParameterWrite);
+        row("01 06 0A 06 FF FF 6B A3", "set2", {"txtsetValue(2)=65535"}, 6, 6,
+            cmdtype::ParameterWrite);
         row("00 06 0A 05 00 07 DA 00", "set1",
-            {"txtsetValue(1)=7", "txtStationID=0", "txtStartID=10"}, 6, 6, 3);
+            {"txtsetValue(1)=7", "txtStationID=0", "txtStartID=10"}, 6, 6, cmdtype::ParameterWrite);
         // The device address.
         row("FA 25 02 00 00 01 99 FE", "readAdd",
-            {"txtStationID=x", "txtFunID=x", "txtStartID=x", "txtSetID(0)=x"}, 7, 6, 5);
-        row("01 06 0B 00 00 02 0A 2F", "change", {"txtSetID(0)=1", "txtSetID(1)=2"}, 6, 6, 5);
-        row("C8 06 0B 00 00 05 5A 74", "change", {"txtSetID(0)=200", "txtSetID(1)=5"}, 6, 6, 5);
-        row("02 06 0B 00 00 23 CA 04", "change", {"txtSetID(0)=2.9", "txtSetID(1)=35"}, 6, 6, 5);
+            {"txtStationID=x", "txtFunID=x", "txtStartID=x", "txtSetID(0)=x"}, 7, 6,
+            cmdtype::Address);
+        row("01 06 0B 00 00 02 0A 2F", "change", {"txtSetID(0)=1", "txtSetID(1)=2"}, 6, 6,
+            cmdtype::Address);
+        row("C8 06 0B 00 00 05 5A 74", "change", {"txtSetID(0)=200", "txtSetID(1)=5"}, 6, 6,
+            cmdtype::Address);
+        row("02 06 0B 00 00 23 CA 04", "change", {"txtSetID(0)=2.9", "txtSetID(1)=35"}, 6, 6,
+            cmdtype::Address);
     }
     void requestBytes() {
         QFETCH(QString, command);
@@ -118,7 +131,7 @@ private slots:
         QCOMPARE(int(w.ReplyLen), replyLen);
         QCOMPARE(int(w.MSComm1->rThreshold()), threshold);
         QCOMPARE(int(w.CmdType), cmdType);
-        const bool portFirst = cmdType == 1 || cmdType == 2;
+        const bool portFirst = cmdType == cmdtype::Query || cmdType == cmdtype::ParameterRead;
         QCOMPARE(w.FrontLamp(), portFirst ? w.ImgYellow : w.imgConnected);
         QVERIFY(h_.shown.empty());
     }
@@ -178,7 +191,7 @@ private slots:
         QFETCH(QStringList, fields);
         QFETCH(QString, message);
         frmMain &w = start();
-        w.CmdType = 9;
+        w.CmdType = kNoSuchCmd;
         w.ReplyLen = 99;
         w.txtCommand->setText(QStringLiteral("previous"));
         w.txtState->setPlainText(QStringLiteral(" AA"));
@@ -191,7 +204,7 @@ private slots:
         QCOMPARE(h_.shown[0].title, w.messages().applicationTitle());
         QCOMPARE(h_.shown[0].icon, MsgIcon::None);
         QVERIFY(lineQuiet());
-        QCOMPARE(int(w.CmdType), 9);
+        QCOMPARE(w.CmdType, kNoSuchCmd);
         QCOMPARE(int(w.ReplyLen), 99);
         QCOMPARE(w.txtCommand->text(), QStringLiteral("previous"));
         QCOMPARE(w.txtState->toPlainText(), QStringLiteral(" AA"));
@@ -205,11 +218,14 @@ private slots:
         QTest::addColumn<bool>("reported");
         QTest::addColumn<int>("cmdType");
         QTest::addColumn<QString>("txtCommand");
-        QTest::newRow("once") << "once" << true << 9 << "previous";
-        QTest::newRow("read1") << "read1" << true << 9 << "previous";
-        QTest::newRow("set0") << "set0" << false << 3 << Shown("01 06 0A 04 27 10 D1 EF");
-        QTest::newRow("readAdd") << "readAdd" << false << 5 << Shown("FA 25 02 00 00 01 99 FE");
-        QTest::newRow("change") << "change" << false << 5 << Shown("01 06 0B 00 00 02 0A 2F");
+        QTest::newRow("once") << "once" << true << int(kNoSuchCmd) << "previous";
+        QTest::newRow("read1") << "read1" << true << int(kNoSuchCmd) << "previous";
+        QTest::newRow("set0") << "set0" << false << int(cmdtype::ParameterWrite)
+                              << Shown("01 06 0A 04 27 10 D1 EF");
+        QTest::newRow("readAdd") << "readAdd" << false << int(cmdtype::Address)
+                                 << Shown("FA 25 02 00 00 01 99 FE");
+        QTest::newRow("change") << "change" << false << int(cmdtype::Address)
+                                << Shown("01 06 0B 00 00 02 0A 2F");
     }
     void portClosed() {
         QFETCH(QString, command);
@@ -219,7 +235,7 @@ private slots:
         frmMain &w = start(false);
         QVERIFY(!w.MSComm1->portOpen());
         w.CommReady = true;
-        w.CmdType = 9;
+        w.CmdType = kNoSuchCmd;
         w.txtCommand->setText(QStringLiteral("previous"));
         w.txtState->setPlainText(QStringLiteral(" AA"));
         fill({"txtSetID(1)=2"});

@@ -229,7 +229,7 @@ private slots:
         QCOMPARE(w.lblCounter->toolTip(), QStringLiteral("测试统计"));
         QVERIFY(!w.Timer2->isActive());
         QVERIFY(!w.CommReady);
-        QCOMPARE(w.CmdType, 0);
+        QCOMPARE(w.CmdType, cmdtype::None);
         QCOMPARE(w.CommCount, 0);
 
         QCOMPARE(w.Combo1->count(), 16);
