@@ -6,8 +6,9 @@ set -euo pipefail
 export WINEPREFIX=$(realpath -m "$1")
 shift
 export WINEDEBUG=-all
-# No Mono or Gecko: their install dialogs would wait for a click that never comes.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko: their install dialogs would wait for a click that never comes. No menu
+# entries or file types in the Linux desktop for what is installed into the prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Qt Test writes its results to the debugger unless it is told to use the console. wine
 # passes no QT_ variable to Windows programs, only WINEQT_ ones, without the prefix.
 export WINEQT_FORCE_STDERR_LOGGING=1

@@ -17,11 +17,13 @@ zip=$(realpath "$2")
 setup=$(realpath "$3")
 sim=$(realpath "$4")
 screenshot=$(realpath -m "$5")
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 PATH=$PATH:/usr/lib/wine
-# The prefix is made on first use, as for the unit tests. Its wine session ends before the
-# program starts: a program joins a running session, display and all.
-"$(dirname "$0")/../../packaging/windows/wine.sh" "$WINEPREFIX" cmd /c exit >/dev/null 2>&1
+# Windows programs run as for the unit tests, in a prefix made on first use.
+wine_sh=$(dirname "$0")/../../packaging/windows/wine.sh
+wine() { "$wine_sh" "$WINEPREFIX" "$@"; }
+# The session ends before the program starts: a program joins a running session, display
+# and all.
+wine cmd /c exit >/dev/null 2>&1
 wineserver -w
 caption='传感器调试助手 - 技术支持请联系设备供应商'
 c_drive=$WINEPREFIX/drive_c
@@ -58,7 +60,7 @@ program=0
 window=0
 # start PROGRAM_PATH_ON_C: the program by its Windows path, so that it knows where it lies.
 start() {
-  wine64 "C:\\${1//\//\\}" > "$work/program.out" 2>&1 &
+  "$wine_sh" "$WINEPREFIX" "C:\\${1//\//\\}" > "$work/program.out" 2>&1 &
   program=$!
   pids+=($program)
   window=""
@@ -149,7 +151,7 @@ stop
 echo "ok: zip: settings stay beside the .exe"
 
 # 2. Installed.
-wine64 "$setup" /S
+wine "$setup" /S
 wineserver -w
 for f in sensor-companion.exe uninstall.exe README.txt LICENSES/LGPL-3.0-only.txt; do
   [ -f "$installed/$f" ] || fail "the installer put no $f into Program Files"
@@ -167,7 +169,7 @@ saved "$installed/comm.set" && fail "installed, the save wrote into Program File
 stop
 echo "ok: installed: the port opens from Program Files' comm.set, the user's own is in LOCALAPPDATA"
 
-wine64 "$installed/uninstall.exe" /S
+wine "$installed/uninstall.exe" /S
 wineserver -w # the uninstaller runs from a copy of itself
 [ -e "$installed/sensor-companion.exe" ] && fail "the uninstaller left the program"
 [ -e "$shortcut" ] && fail "the uninstaller left the Start-menu entry"
