@@ -1,6 +1,12 @@
 # The Windows build, native or cross-built with MinGW-w64 against a static Qt: one .exe
 # that needs only Windows' own DLLs, with the program's icon and version information.
 
+# The simulator, the pseudo-terminal tests, libmodbus and the benchmarks are left out
+# where there is no POSIX (tests/ and tools/ ask UNIX); so are the checked builds.
+if(SC_SANITIZE OR SC_FUZZ)
+  message(FATAL_ERROR "The sanitizer and fuzzing builds are Linux builds, with clang.")
+endif()
+
 # The C++ runtime and winpthreads go into each .exe too, not only Qt.
 if(MINGW)
   add_link_options(-static)
@@ -41,5 +47,7 @@ function(sc_windows_resources target)
   set_source_files_properties(${CMAKE_BINARY_DIR}/sensor-companion.rc PROPERTIES
                               OBJECT_DEPENDS ${ico})
   # What is shipped carries no debugging symbols.
-  target_link_options(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+  if(MINGW)
+    target_link_options(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+  endif()
 endfunction()
