@@ -3,11 +3,11 @@
 
 #include "appinfo.h"
 #include "drawnline.h"
+#include "elementtext.h"
 #include "fonts.h"
 #include "frmMain.h"
 #include "lamps.h"
 #include "serial/mscomm.h"
-#include "textcolor.h"
 
 #include <QFontMetrics>
 #include <QGroupBox>

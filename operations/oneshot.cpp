@@ -1,6 +1,7 @@
 // The one-shot query: the user's four Modbus fields become one read request. The cyclic
 // query runs this same handler on every tick that sends.
 
+#include "app/elementtext.h"
 #include "app/frmMain.h"
 #include "app/runtime.h"
 
@@ -40,7 +41,7 @@ std::optional<QString> frmMain::Query() {
     CmdText.clear();
     if (auto error = QueryFieldError(txtStationID, txtFunID, txtStartID, txtDataLength))
         return error;
-    txtState->clear();
+    SetText(txtState, QString());
 
     // From here on a step that fails is skipped: a field outside a byte's range is sent
     // as 0.
