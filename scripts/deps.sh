@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing need, from Debian's packages. Does nothing
-# when everything is already there.
+# Installs what building, running and testing need, from Debian's packages, and any
+# further packages named as arguments. Does nothing when everything is already there.
+#   scripts/deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   # checked builds (sanitizers, fuzzing) and the benchmark's reference poller
   clang-14 libclang-rt-14-dev mbpoll
 )
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
