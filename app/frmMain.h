@@ -14,6 +14,8 @@
 #include <QColor>
 #include <QWidget>
 
+#include <optional>
+
 class DrawnLine;
 class MSComm;
 class QFrame;
@@ -118,6 +120,9 @@ private:
     bool TakeChosenPort();
     void OpenChosenPort();
 
+    std::optional<QString> Query();
+    void PollOnce();
+
     // Steps of the send procedure every command follows.
     void PrepareSerialControl();
     void SealRequest(modbus::RequestFrame &frame);
@@ -132,4 +137,6 @@ private:
 
     SettingsPlace place_;
     MessageBoxService messages_;
+    // The field error the cyclic query last told; ticks that find it again stay silent.
+    QString toldFieldError_;
 };

@@ -1,13 +1,14 @@
 #include "fonts.h"
 #include "frmMain.h"
 #include "serial/settingsdir.h"
+#include "windowstyle.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sensor-companion"));
-    QApplication::setStyle(QStringLiteral("Fusion")); // the same look on every platform
+    QApplication::setStyle(new WindowStyle); // the same look on every platform
     QApplication::setFont(fonts::Standard());
 
     frmMain window(SettingsPlaceOf(QCoreApplication::applicationDirPath()));

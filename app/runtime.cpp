@@ -10,6 +10,19 @@ bool IsDigit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
+// Moves i past a run of digits and returns how many there were.
+qsizetype SkipDigits(QStringView text, qsizetype &i, qsizetype end) {
+    const qsizetype start = i;
+    while (i < end && IsDigit(text[i]))
+        ++i;
+    return i - start;
+}
+
+void SkipSign(QStringView text, qsizetype &i, qsizetype end) {
+    if (i < end && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+}
+
 // Returns the number's text without the surrounding blanks, or an empty view when the
 // text does not follow the grammar.
 QStringView NumberPart(QStringView text) {
@@ -21,32 +34,18 @@ QStringView NumberPart(QStringView text) {
         --end;
 
     qsizetype i = begin;
-    if (i < end && (text[i] == u'+' || text[i] == u'-'))
-        ++i;
-    qsizetype digits = 0;
-    while (i < end && IsDigit(text[i])) {
-        ++i;
-        ++digits;
-    }
+    SkipSign(text, i, end);
+    qsizetype digits = SkipDigits(text, i, end);
     if (i < end && text[i] == u'.') {
         ++i;
-        while (i < end && IsDigit(text[i])) {
-            ++i;
-            ++digits;
-        }
+        digits += SkipDigits(text, i, end);
     }
     if (digits == 0)
         return {};
     if (i < end && (text[i] == u'e' || text[i] == u'E')) {
         ++i;
-        if (i < end && (text[i] == u'+' || text[i] == u'-'))
-            ++i;
-        qsizetype expDigits = 0;
-        while (i < end && IsDigit(text[i])) {
-            ++i;
-            ++expDigits;
-        }
-        if (expDigits == 0)
+        SkipSign(text, i, end);
+        if (SkipDigits(text, i, end) == 0)
             return {};
     }
     if (i != end)

@@ -6,6 +6,14 @@ in-process latency benchmark, and the reference poller mbpoll on the same simula
 several times; prints a table and writes docs/performance-figures.md (or --out).
 
     bench/bench.py [--runs N] [--seconds S] [--out FILE]
+
+With --cpu only the CPU of polling at 50 ms is measured: plainly, with the accessibility
+bridge on (a session bus and QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1), and with a listener on
+that bus as a screen reader has one. --baseline DIR adds the same for the executable in
+DIR (another build's bin/), run by run in turn with this one, so both meet the same
+machine.
+
+    bench/bench.py --cpu [--baseline DIR] [--runs N] [--seconds S]
 """
 
 import argparse
@@ -69,12 +77,13 @@ def period_stats(times, interval):
 
 
 class Rig:
-    """Xvfb, a program directory with comm.set, the simulator linked as COM4."""
+    """Xvfb, a program directory with comm.set, the simulator linked as COM4; with a11y, a
+    session bus for the accessibility bridge ("bridge"), and a listener on it ("reader")."""
 
-    def __init__(self):
+    def __init__(self, bin_dir=BIN, a11y=None):
         self.work = tempfile.mkdtemp(prefix="bench-")
         self.procs = []
-        shutil.copy(os.path.join(BIN, "sensor-companion"), self.work)
+        shutil.copy(os.path.join(bin_dir, "sensor-companion"), self.work)
         with open(os.path.join(self.work, "comm.set"), "w") as f:
             f.write("4,19200\r\n")
         number = next(n for n in range(50, 200) if not os.path.exists(f"/tmp/.X{n}-lock"))
@@ -84,6 +93,15 @@ class Rig:
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(xvfb)
         self.env = dict(os.environ, DISPLAY=self.display, QT_QPA_PLATFORM="xcb")
+        if a11y:
+            bus = self.spawn(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                             stdout=subprocess.PIPE, text=True)
+            self.env.update(DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(),
+                            QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        if a11y == "reader":
+            reader = self.spawn([sys.executable, os.path.join(ROOT, "bench", "a11y_listener.py")],
+                                stdout=subprocess.PIPE, text=True)
+            reader.stdout.readline()  # registered
         # Wait until the server takes connections.
         for _ in range(500):
             if subprocess.run(["xwininfo", "-root"], env=self.env, capture_output=True).returncode == 0:
@@ -136,9 +154,9 @@ class Rig:
         shutil.rmtree(self.work, ignore_errors=True)
 
 
-def run_program(interval, seconds):
+def run_program(interval, seconds, bin_dir=BIN, a11y=None):
     """The program polls at `interval` ms (or idles with None) for `seconds`."""
-    rig = Rig()
+    rig = Rig(bin_dir, a11y)
     try:
         program, startup = rig.start_program()
         time.sleep(1)
@@ -213,12 +231,42 @@ def machine():
     return f"{model}, {os.cpu_count()} cores, Linux {platform.release()}, Qt {qt}"
 
 
+CPU_CONFIGS = [(None, "plain"), ("bridge", "accessibility bridge on"),
+               ("reader", "bridge on, a screen reader listening")]
+
+
+def cpu_table(args):
+    builds = [("this build", BIN)]
+    if args.baseline:
+        builds.append(("baseline", args.baseline))
+    results = {(b, c): [] for b, _ in builds for c, _ in CPU_CONFIGS}
+    for run in range(args.runs):
+        print(f"run {run + 1} of {args.runs}", file=sys.stderr)
+        for config, _ in CPU_CONFIGS:
+            for build, bin_dir in builds:
+                results[(build, config)].append(run_program(50, args.seconds, bin_dir, config))
+    table = ["| CPU while polling at 50 ms (% of one core) | "
+             + " | ".join(b for b, _ in builds) + " |", "|---" * (len(builds) + 1) + "|"]
+    for config, label in CPU_CONFIGS:
+        cells = [summary(results[(b, config)], "cpu_pct") for b, _ in builds]
+        table.append(f"| {label} | " + " | ".join(cells) + " |")
+    text = "\n".join(table)
+    print(text)
+    print(f"Measured on {time.strftime('%Y-%m-%d')}: {machine()}; {args.runs} runs of "
+          f"{args.seconds} s, median (min–max).")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--seconds", type=int, default=60)
     ap.add_argument("--out", default=os.path.join(ROOT, "docs", "performance-figures.md"))
+    ap.add_argument("--cpu", action="store_true", help="only the CPU of polling at 50 ms")
+    ap.add_argument("--baseline", help="bin/ of another build to measure beside this one")
     args = ap.parse_args()
+    if args.cpu:
+        cpu_table(args)
+        return
 
     results = {name: [] for name in ("latency", "poll50", "poll1000", "idle", "mbpoll50",
                                      "startup")}

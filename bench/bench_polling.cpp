@@ -5,6 +5,7 @@
 //   bench_polling INTERVAL_MS SECONDS [SIMULATOR OPTIONS...]
 
 #include "app/frmMain.h"
+#include "app/windowstyle.h"
 #include "benchsetup.h"
 #include "serial/mscomm.h"
 #include "tests/e2e/simulator.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 namespace {
@@ -42,6 +45,33 @@ double ResidentMiB() {
     return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1 << 20) : 0;
 }
 
+// Counts the paint events each widget gets and the area they cover, to see what a poll
+// repaints.
+class PaintCounter : public QObject {
+public:
+    struct Count {
+        long events = 0;
+        long long pixels = 0;
+    };
+    std::map<QString, Count> byWidget;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint) {
+            const auto *paint = static_cast<QPaintEvent *>(event);
+            const QString name = watched->objectName().isEmpty()
+                                     ? QString::fromLatin1(watched->metaObject()->className())
+                                     : watched->objectName();
+            Count &c =
+                byWidget[name + u' ' + QString::fromLatin1(watched->metaObject()->className())];
+            ++c.events;
+            for (const QRect &r : paint->region())
+                c.pixels += qlonglong(r.width()) * r.height();
+        }
+        return false;
+    }
+};
+
 long PeakResidentKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -52,6 +82,7 @@ long PeakResidentKiB() {
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    QApplication::setStyle(new WindowStyle); // as the program paints
     const int interval = argc > 1 ? std::atoi(argv[1]) : 50;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
 
@@ -72,7 +103,15 @@ int main(int argc, char **argv) {
     });
     w.Form_Load();
 
+    // Shown, so that every poll paints as it does for a technician. With BENCH_PAINTS set,
+    // the paint events of the polls are counted (the filter costs time of its own).
+    w.show();
+    PaintCounter paints;
+    if (qEnvironmentVariableIsSet("BENCH_PAINTS"))
+        app.installEventFilter(&paints);
     w.txtTimerSet->setText(QString::number(interval));
+    QCoreApplication::processEvents(); // the first paint of the whole window
+    paints.byWidget.clear();
     const double cpuBefore = CpuSeconds();
     w.cmdOneM->click();
     // Memory is compared from the end of the warm-up, when the caches are filled.
@@ -116,5 +155,10 @@ int main(int argc, char **argv) {
     std::printf("cpu_pct %.3f\npeak_rss_mib %.1f\n", 100 * cpu / (seconds + 0.3),
                 double(PeakResidentKiB()) / 1024);
     std::printf("rss_warm_mib %.2f\nrss_end_mib %.2f\n", rssWarm, rssEnd);
+    // Per poll; the first second's start-up painting is left out by counting from the click.
+    const double polls = double(requests.size());
+    for (const auto &[name, c] : paints.byWidget)
+        std::printf("paint %s per_poll %.2f pixels_per_poll %.0f\n", qPrintable(name),
+                    double(c.events) / polls, double(c.pixels) / polls);
     return 0;
 }

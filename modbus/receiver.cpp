@@ -2,9 +2,9 @@
 // shows them, and hands them to the decoder of the pending operation. Replies are not
 // checked (CRC, address, length): the technician sees exactly what the line delivered.
 
+#include "app/elementtext.h"
 #include "app/frmMain.h"
 #include "app/runtime.h"
-#include "app/textcolor.h"
 #include "decoding.h"
 #include "serial/mscomm.h"
 
@@ -22,7 +22,7 @@ void frmMain::MSComm1_OnComm() {
         return;
     const QByteArray reply = MSComm1->input();
     MSComm1->setInBufferCount(0);
-    txtState->setPlainText(modbus::ReplyText(reply));
+    SetText(txtState, modbus::ReplyText(reply));
 
     switch (CmdType) {
     case cmdtype::Query:

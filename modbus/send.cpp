@@ -1,6 +1,7 @@
 // The steps every command takes to send a request: prepare the serial control, seal the
 // frame with its CRC, and show the lamp of the request's state.
 
+#include "app/elementtext.h"
 #include "app/frmMain.h"
 #include "serial/mscomm.h"
 
@@ -69,5 +70,5 @@ void frmMain::SendRead(const modbus::RequestFrame &frame, std::int16_t cmdType) 
     CmdType = cmdType;
     MSComm1->setOutput(modbus::ToBytes(frame));
     CmdText = modbus::RequestText(frame);
-    txtCommand->setText(CmdText);
+    SetText(txtCommand, CmdText);
 }

@@ -1,6 +1,7 @@
 // The device address: a fixed read request to address 250, and a change that writes the
 // new address into register 0x0B00 of the current one.
 
+#include "app/elementtext.h"
 #include "app/frmMain.h"
 #include "app/runtime.h"
 #include "serial/mscomm.h"
@@ -22,7 +23,7 @@ bool OutsideByte(double whole) {
 } // namespace
 
 void frmMain::cmdReadAdd_Click() {
-    txtState->clear();
+    SetText(txtState, QString());
     CmdType = cmdtype::Address;
     CmdText.clear();
     PrepareSerialControl();
@@ -32,7 +33,7 @@ void frmMain::cmdReadAdd_Click() {
     ReplyLen = static_cast<std::int16_t>(255 * frame[4] + 2 * frame[5] + 5);
     CmdText = modbus::RequestText(frame);
     MSComm1->setRThreshold(6); // the reply is 6 bytes: address, code, count, address, CRC
-    txtCommand->setText(CmdText);
+    SetText(txtCommand, CmdText);
     SendWhenOpen(frame);
 }
 
@@ -68,7 +69,7 @@ void frmMain::cmdChangeID_Click() {
     }
 
     CmdType = cmdtype::Address;
-    txtState->clear();
+    SetText(txtState, QString());
     PrepareSerialControl();
     modbus::RequestFrame frame{static_cast<std::uint8_t>(from), 0x06, 0x0B, 0x00, 0x00,
                                static_cast<std::uint8_t>(to)};
@@ -76,6 +77,6 @@ void frmMain::cmdChangeID_Click() {
     ReplyLen = 6;
     CmdText = modbus::RequestText(frame);
     MSComm1->setRThreshold(ReplyLen);
-    txtCommand->setText(CmdText);
+    SetText(txtCommand, CmdText);
     SendWhenOpen(frame);
 }

@@ -21,6 +21,7 @@ double CaptionValue(const QLabel *label) {
 } // namespace
 
 void frmMain::cmdOneM_Click() {
+    toldFieldError_.clear(); // a new start tells a field error again
     PictureShow->setVisible(true);
     lblCounter->setText(QStringLiteral("1"));
     CommCount = 1;
@@ -43,8 +44,8 @@ void frmMain::cmdOneM_Click() {
 }
 
 void frmMain::Timer2_Timer() {
-    // While a message box is open the tick is dropped: a field error shows one box, not
-    // one per tick, and polling goes on once the box is closed.
+    // While a message box is open the tick is dropped, so boxes never pile up, and polling
+    // goes on once the box is closed.
     if (messages().isShowing())
         return;
     if (!rt::IsNumeric(txtDataLength->text()))
@@ -54,7 +55,18 @@ void frmMain::Timer2_Timer() {
     if (!CommReady)
         return;
     lblCounter->setText(rt::DecimalText(static_cast<long long>(CaptionValue(lblCounter)) + 1));
-    comDoOnce_Click();
+    PollOnce();
+}
+
+// The one-shot query on a tick. A field error is told once: told on every tick, its modal
+// box would come back within one interval of being closed, and the user could never reach
+// the field or "停止". Polling goes on, silent, and sends again once the field is mended.
+void frmMain::PollOnce() {
+    const std::optional<QString> error = Query();
+    const bool toldAlready = error && *error == toldFieldError_;
+    toldFieldError_ = error.value_or(QString());
+    if (error && !toldAlready)
+        MsgBox(*error);
 }
 
 void frmMain::cmdStopOnce_Click() {

@@ -1,6 +1,7 @@
 // The one-shot query: the user's four Modbus fields become one read request. The cyclic
 // query runs this same handler on every tick that sends.
 
+#include "app/elementtext.h"
 #include "app/frmMain.h"
 #include "app/runtime.h"
 
@@ -29,18 +30,23 @@ std::optional<QString> QueryFieldError(const QLineEdit *station, const QLineEdit
 } // namespace
 
 void frmMain::comDoOnce_Click() {
+    if (const auto error = Query())
+        MsgBox(*error);
+}
+
+// The query's steps. A field error ends them before anything is sent and is returned for
+// the caller to tell: a click always tells it, a tick of the cyclic query only once.
+std::optional<QString> frmMain::Query() {
     PictureShow->setVisible(true);
     CmdText.clear();
-    if (const auto error = QueryFieldError(txtStationID, txtFunID, txtStartID, txtDataLength)) {
-        MsgBox(*error);
-        return;
-    }
-    txtState->clear();
+    if (auto error = QueryFieldError(txtStationID, txtFunID, txtStartID, txtDataLength))
+        return error;
+    SetText(txtState, QString());
 
     // From here on a step that fails is skipped: a field outside a byte's range is sent
     // as 0.
     if (!PortFoundOpen())
-        return;
+        return std::nullopt;
 
     modbus::RequestFrame frame{};
     frame[0] = rt::FlooredTo<std::uint8_t>(txtStationID->text()).value_or(0);
@@ -49,4 +55,5 @@ void frmMain::comDoOnce_Click() {
     frame[5] = rt::FlooredTo<std::uint8_t>(txtDataLength->text()).value_or(0);
     SealRequest(frame);
     SendRead(frame, cmdtype::Query);
+    return std::nullopt;
 }

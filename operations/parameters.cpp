@@ -1,6 +1,7 @@
 // Calibration parameters: a read asks for one register at the start address + 4 + index,
 // a write sets register 0x0A04 + index with function 6.
 
+#include "app/elementtext.h"
 #include "app/frmMain.h"
 #include "app/runtime.h"
 #include "parameterencoding.h"
@@ -11,7 +12,7 @@
 
 void frmMain::cmdREAD_Click(std::int16_t Index) {
     CmdText.clear();
-    txtState->clear();
+    SetText(txtState, QString());
     // From here on a step that fails is skipped: a field that does not convert leaves its
     // byte at 0 and the request still goes out.
     ParamIndex = Index;
@@ -48,7 +49,7 @@ void frmMain::cmdSet_Click(std::int16_t Index) {
 
     CmdType = cmdtype::ParameterWrite;
     CmdText.clear();
-    txtState->clear();
+    SetText(txtState, QString());
     PrepareSerialControl();
 
     const modbus::RequestFrame frame = [&] {
@@ -64,6 +65,6 @@ void frmMain::cmdSet_Click(std::int16_t Index) {
     ReplyLen = 6;
     CmdText = modbus::RequestText(frame);
     MSComm1->setRThreshold(6);
-    txtCommand->setText(CmdText);
+    SetText(txtCommand, CmdText);
     SendWhenOpen(frame);
 }

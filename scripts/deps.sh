@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing need, from Debian's packages, and the
-# packages named as arguments (scripts/package.sh names its tools). Does nothing when
-# everything is already there.
+# Installs what building, running and testing need, from Debian's packages, and any
+# further packages named as arguments. Does nothing when everything is already there.
+#   scripts/deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -12,8 +12,8 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   # checked builds (sanitizers, fuzzing) and the benchmark's reference poller
   clang-14 libclang-rt-14-dev mbpoll
-  "$@"
 )
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

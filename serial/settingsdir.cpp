@@ -6,6 +6,11 @@
 
 #include <utility>
 
+#ifdef Q_OS_WIN
+#include <string>
+#include <windows.h>
+#endif
+
 namespace {
 
 // The same folder for the window and the port command, whatever QCoreApplication's name.
@@ -17,9 +22,25 @@ constexpr char kConfigFolder[] = "sensor-companion";
 }
 
 #ifdef Q_OS_WIN
+// The path with every short (8.3) name spelt out, as the Program Files variables spell it. A
+// program started by its short name gets its directory in that form, and Qt's canonical
+// path keeps it.
+QString LongPath(const QString &path) {
+    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+    const DWORD needed = GetLongPathNameW(native.c_str(), nullptr, 0);
+    if (needed == 0)
+        return path; // missing, or not for Windows to say
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetLongPathNameW(native.c_str(), full.data(), needed);
+    if (length == 0 || length >= needed)
+        return path;
+    full.resize(length);
+    return QString::fromStdWString(full);
+}
+
 bool Inside(const QString &dir, const QString &parent) {
-    const QString p = Canonical(parent);
-    const QString d = Canonical(dir);
+    const QString p = Canonical(LongPath(parent));
+    const QString d = Canonical(LongPath(dir));
     return d.size() > p.size() && d.startsWith(p, Qt::CaseInsensitive) && d.at(p.size()) == u'/';
 }
 #endif

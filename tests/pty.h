@@ -2,17 +2,20 @@
 // A real pseudo-terminal for the serial tests: the code under test opens the slave side
 // through a COMn link, the test plays the device on the master side.
 
+#include "pty_pair.hpp"
+
 #include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 class Pty {
 public:
     Pty();
-    ~Pty();
     Pty(const Pty &) = delete;
     Pty &operator=(const Pty &) = delete;
 
-    bool isValid() const { return master_ >= 0; }
+    bool isValid() const { return pty_.has_value(); }
     QString slaveName() const { return slaveName_; }
     // Makes `dir`/COMn a symbolic link to the slave side.
     bool linkAs(const QString &dir, int portNumber) const;
@@ -25,10 +28,9 @@ public:
     // buffer of the slave side, unread by anyone.
     bool waitUntilQueued(int count, int timeoutMs = 2000) const;
     // The device disappears: both sides of the test's own end are closed.
-    void unplug();
+    void unplug() { pty_.reset(); }
 
 private:
-    int master_ = -1;
-    int slave_ = -1; // held open so the master never sees a hang-up of its own
+    std::optional<pty::PtyPair> pty_;
     QString slaveName_;
 };

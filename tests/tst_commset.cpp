@@ -8,8 +8,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef Q_OS_WIN
+#include <string>
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -244,6 +250,43 @@ private slots:
         QVERIFY(homeless.own.isEmpty());
         QCOMPARE(ReadCommSet(homeless).port, std::optional<std::int16_t>(2));
     }
+
+#ifdef Q_OS_WIN
+    // Installed is anywhere under a Program Files folder, however the path is spelt: a
+    // program started by its short (8.3) name gets its directory in that spelling.
+    void runsInstalledUnderProgramFiles() {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString programFiles = root.filePath(QStringLiteral("Program Files"));
+        const QString program = programFiles + QStringLiteral("/sensor-companion");
+        const QString beside = root.filePath(QStringLiteral("Program Files Old/sensor-companion"));
+        QVERIFY(QDir().mkpath(program) && QDir().mkpath(beside));
+
+        const QList<QByteArray> names{"ProgramW6432", "ProgramFiles", "ProgramFiles(x86)"};
+        QList<QByteArray> saved;
+        for (const QByteArray &name : names)
+            saved.append(qgetenv(name.constData()));
+        const auto restore = qScopeGuard([&] {
+            for (qsizetype i = 0; i < names.size(); ++i)
+                qputenv(names[i].constData(), saved[i]);
+        });
+        for (const QByteArray &name : names)
+            qunsetenv(name.constData());
+        qputenv("ProgramFiles", QDir::toNativeSeparators(programFiles).toLocal8Bit());
+
+        std::wstring shortName(MAX_PATH, L'\0');
+        const DWORD length = GetShortPathNameW(program.toStdWString().c_str(), shortName.data(),
+                                               static_cast<DWORD>(shortName.size()));
+        QVERIFY(length > 0 && length < shortName.size());
+        shortName.resize(length);
+
+        QVERIFY(RunsInstalled(program));
+        QVERIFY(RunsInstalled(QDir::toNativeSeparators(program.toUpper())));
+        QVERIFY(RunsInstalled(QString::fromStdWString(shortName)));
+        QVERIFY(!RunsInstalled(beside));
+        QVERIFY(!RunsInstalled(root.path()));
+    }
+#endif
 
 #ifdef Q_OS_UNIX
     void portDevice() {

@@ -224,22 +224,46 @@ private slots:
         stopAndDrain();
     }
 
-    // A field error while polling shows its box on the tick, one box at a time.
-    void fieldErrorWhilePollingShowsOneBoxAtATime() {
+    // A field error found by a tick is told once; later ticks that find it again stay
+    // silent and send nothing, so the user can reach the field and "停止". Mending the field
+    // resumes sending; a different error, a new start or a click on "单次" tells again.
+    void fieldErrorWhilePollingIsToldOnce() {
+        const QString badAddress = QStringLiteral("你输入的设备地址格式有误!");
+        const QString badFunction = QStringLiteral("你输入的功能码格式有误!");
         frmMain &w = startPolling(QStringLiteral("50"));
-        int depth = 0, deepest = 0, boxes = 0;
+        QStringList told;
         w.messages().setPresenter([&](const Message &m) {
-            QCOMPARE(m.text, QStringLiteral("你输入的设备地址格式有误!"));
-            deepest = std::max(deepest, ++depth);
-            ++boxes;
-            QTest::qWait(120);
-            --depth;
+            told << m.text;
+            QTest::qWait(120); // the box stays open for a while; ticks must not pile up
         });
+        const auto toldIn = [&](int ms) {
+            told.clear();
+            QTest::qWait(ms);
+            return told;
+        };
+
         w.txtStationID->setText(QStringLiteral("one"));
-        QTRY_VERIFY(boxes >= 3);
-        stopAndDrain();
-        QCOMPARE(deepest, 1);
+        QCOMPARE(toldIn(2000), QStringList{badAddress});
         QVERIFY(h_.module->receive(1, 0).isEmpty());
+
+        told.clear();
+        w.comDoOnce->click();
+        QCOMPARE(told, QStringList{badAddress});
+        QCOMPARE(toldIn(300), QStringList{});
+
+        w.txtFunID->setText(QStringLiteral("three"));
+        w.txtStationID->setText(QStringLiteral("1"));
+        QCOMPARE(toldIn(500), QStringList{badFunction});
+
+        w.txtFunID->setText(QStringLiteral("3"));
+        QCOMPARE(answerPolls(2), 2);
+        w.txtFunID->setText(QStringLiteral("three"));
+        QCOMPARE(toldIn(500), QStringList{badFunction});
+        QVERIFY(h_.module->receive(8, 0).size() <= 8); // at most the poll already on its way
+
+        w.cmdOneM->click();
+        QCOMPARE(toldIn(500), QStringList{badFunction});
+        stopAndDrain();
     }
 
     // A one-shot click in between is one extra request the poll counter does not count;

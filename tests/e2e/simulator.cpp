@@ -3,68 +3,99 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 
+#include <algorithm>
 #include <csignal>
 
-Simulator::Simulator(const QString &programDir, int port, const QStringList &options)
-    : logPath_(QDir(programDir).filePath(QStringLiteral("sim.log"))) {
-    QStringList args{QStringLiteral("--link"),
-                     QDir(programDir).filePath(QStringLiteral("COM%1").arg(port)),
-                     QStringLiteral("--log"), logPath_, QStringLiteral("--stdin-eof-exits")};
-    args += options;
+Simulator::Simulator(const QString &link, const QStringList &options)
+    : logPath_(link + QStringLiteral(".log")) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral(SENSOR_SIM_PATH), args);
-    ready_ = process_.waitForStarted(5000) && waitForReadyLine();
+    process_.start(QStringLiteral(SENSOR_SIM_PATH),
+                   QStringList{QStringLiteral("--link"), link, QStringLiteral("--log"), logPath_,
+                               QStringLiteral("--stdin-eof-exits")} +
+                       options);
+    if (process_.waitForStarted(5000))
+        waitForReadyLine();
 }
+
+Simulator::Simulator(const QString &programDir, int port, const QStringList &options)
+    : Simulator(QDir(programDir).filePath(QStringLiteral("COM%1").arg(port)), options) {}
 
 Simulator::~Simulator() {
-    process_.closeWriteChannel(); // --stdin-eof-exits: it removes its link and ends
-    if (!process_.waitForFinished(3000))
-        process_.kill();
-    process_.waitForFinished(1000);
+    finish(3000);
 }
 
-bool Simulator::waitForReadyLine() {
+bool Simulator::waitForReadyLine(int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 5000) {
-        if (process_.canReadLine())
-            return process_.readLine().startsWith("sensor-sim: ");
-        process_.waitForReadyRead(100);
+    while (!process_.canReadLine()) {
+        if (clock.elapsed() >= timeoutMs || process_.state() == QProcess::NotRunning)
+            return false;
+        process_.waitForReadyRead(std::min<int>(100, timeoutMs));
     }
-    return false;
-}
-
-void Simulator::unplug() {
-    ::kill(static_cast<pid_t>(process_.processId()), SIGUSR1);
+    const QString line = QString::fromLocal8Bit(process_.readLine()).chopped(1);
+    if (!line.startsWith(u"sensor-sim: "))
+        return false;
+    readyLine_ = line;
+    return true;
 }
 
 bool Simulator::replug() {
-    ::kill(static_cast<pid_t>(process_.processId()), SIGUSR2);
+    signal(SIGUSR2);
     return waitForReadyLine();
 }
 
-std::vector<LoggedFrame> Simulator::log() const {
+void Simulator::signal(int signo) {
+    if (process_.state() == QProcess::Running)
+        ::kill(static_cast<pid_t>(process_.processId()), signo);
+}
+
+std::optional<int> Simulator::waitForExit(int timeoutMs) {
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(timeoutMs)) {
+        process_.kill();
+        process_.waitForFinished(1000);
+        return std::nullopt;
+    }
+    return process_.exitStatus() == QProcess::NormalExit ? std::optional(process_.exitCode())
+                                                         : std::nullopt;
+}
+
+std::optional<int> Simulator::finish(int timeoutMs) {
+    process_.closeWriteChannel(); // --stdin-eof-exits: it removes its link and ends
+    return waitForExit(timeoutMs);
+}
+
+std::pair<int, QByteArray> Simulator::runToEnd(const QStringList &args) {
+    QProcess sim;
+    sim.start(QStringLiteral(SENSOR_SIM_PATH), args);
+    if (!sim.waitForFinished(5000) || sim.exitStatus() != QProcess::NormalExit) {
+        sim.kill();
+        sim.waitForFinished(1000);
+        return {-1, sim.readAllStandardError()};
+    }
+    return {sim.exitCode(), sim.readAllStandardError()};
+}
+
+std::vector<LoggedFrame> Simulator::log(const QString &direction) const {
+    // SECONDS.MICROSECONDS KIND [BYTE ...], bytes as two uppercase hex digits.
+    static const QRegularExpression format(
+        QStringLiteral(R"(^(\d+\.\d{6}) ([a-z]+)((?: [0-9A-F]{2})*)$)"));
     std::vector<LoggedFrame> frames;
     QFile file(logPath_);
     if (!file.open(QIODevice::ReadOnly))
         return frames;
     while (!file.atEnd()) {
-        const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
-        if (fields.size() < 2)
-            continue;
-        LoggedFrame frame{fields[0].toDouble(), QString::fromLatin1(fields[1]), {}};
-        for (qsizetype i = 2; i < fields.size(); ++i)
-            frame.bytes += QByteArray::fromHex(fields[i]);
-        frames.push_back(frame);
-    }
-    return frames;
-}
-
-std::vector<LoggedFrame> Simulator::log(const QString &direction) const {
-    std::vector<LoggedFrame> frames;
-    for (const LoggedFrame &frame : log())
-        if (frame.direction == direction)
+        QByteArray line = file.readLine();
+        if (line.endsWith('\n'))
+            line.chop(1);
+        const auto m = format.match(QString::fromLatin1(line));
+        LoggedFrame frame{0, {}, line};
+        if (m.hasMatch())
+            frame = {m.captured(1).toDouble(), m.captured(2),
+                     QByteArray::fromHex(m.captured(3).toLatin1())};
+        if (direction.isEmpty() || frame.direction == direction)
             frames.push_back(frame);
+    }
     return frames;
 }

@@ -58,13 +58,6 @@ constexpr qsizetype kFlood = MSComm::kInBufferSize + 4096;
 
 } // namespace
 
-// The window, its fonts and the line are set up before the first input, so that their
-// one-time allocations are not taken for leaks of an input.
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    FuzzWindow::get();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzWindow &f = FuzzWindow::get();
     frmMain &w = f.window();

@@ -1,12 +1,11 @@
 #include "bridge.hpp"
 
-#include "log.hpp"
-#include "read_address.hpp"
-#include "traffic_log.hpp"
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <deque>
+#include <span>
 #include <utility>
 
 #include <poll.h>
@@ -16,71 +15,256 @@ namespace sensorsim {
 
 namespace {
 
-constexpr std::size_t outboxLimit = 64 * 1024;
+// Nobody may be reading a pty (the program's port closed); don't let output pile up.
+constexpr std::size_t queueLimit = 64 * 1024;
 
 // Comfortably above the largest RTU frame, so a pause-free stream is still passed on.
 constexpr std::size_t frameLimit = 512;
 
-enum class ReadResult { data, drained, failed };
+// The module answers a proprietary "who are you" query on the reserved unit 250 with
+// function 0x25. It is not a standard Modbus function, so libmodbus cannot parse it and
+// the bridge answers it itself.
+constexpr std::array<std::uint8_t, 8> readAddressRequest{0xFA, 0x25, 0x02, 0x00,
+                                                         0x00, 0x01, 0x99, 0xFE};
 
-ReadResult readSome(int fd, std::array<std::uint8_t, 1024> &buffer, std::size_t &count) {
-    const ssize_t n = read(fd, buffer.data(), buffer.size());
-    if (n > 0) {
-        count = static_cast<std::size_t>(n);
-        return ReadResult::data;
+// CRC-16 as used on Modbus RTU lines (reflected polynomial 0xA001, initial value 0xFFFF),
+// carried low byte first. Bitwise rather than table-driven: frames are a few bytes long.
+std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
+    std::uint16_t crc = 0xFFFF;
+    for (const std::uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint16_t>((crc & 1U) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1);
+        }
     }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        return ReadResult::drained;
+    return crc;
+}
+
+// The request length its first bytes announce, or 0 when they don't (yet) tell: fixed for
+// reading coils, inputs and registers, writing one coil or register, and the module's
+// read-address query (8), for the diagnostic functions 0x07, 0x0B, 0x0C and 0x11 (4) and
+// mask write (10); given by the byte count for the multiple writes and read/write.
+std::size_t announcedLength(std::span<const std::uint8_t> bytes) {
+    const int function = bytes.size() < 2 ? 0 : bytes[1];
+    if ((function >= 0x01 && function <= 0x06) || function == 0x25) {
+        return 8;
     }
-    return ReadResult::failed;
+    if (function == 0x07 || function == 0x0B || function == 0x0C || function == 0x11) {
+        return 4;
+    }
+    if (function == 0x0F || function == 0x10) {
+        return bytes.size() > 6 ? 9 + std::size_t{bytes[6]} : 0;
+    }
+    if (function == 0x17) {
+        return bytes.size() > 10 ? 13 + std::size_t{bytes[10]} : 0;
+    }
+    return function == 0x16 ? 10 : 0;
+}
+
+// True when `bytes` is exactly one request whose length its function code fixes (or its
+// byte count gives) and whose CRC checks out. Such a frame can be handled at once instead
+// of after the silence that would otherwise end it, which keeps the reply's latency and
+// the arrival timestamp honest. Anything else waits for the silence.
+bool isCompleteRequest(std::span<const std::uint8_t> bytes) {
+    const std::size_t length = announcedLength(bytes);
+    if (length == 0 || bytes.size() != length) {
+        return false;
+    }
+    const std::uint16_t crc = crc16(bytes.first(length - 2));
+    return bytes[length - 2] == (crc & 0xFF) && bytes[length - 1] == (crc >> 8);
+}
+
+bool hits(std::uint64_t count, int every) {
+    return every > 0 && count % static_cast<std::uint64_t>(every) == 0;
+}
+
+// Hands `take` everything `fd` has to give; false when the pty has failed.
+template <typename Take> bool drain(int fd, Take take) {
+    std::array<std::uint8_t, 1024> buffer{};
+    for (;;) {
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n <= 0) {
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        }
+        take(std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(n)));
+    }
 }
 
 } // namespace
 
-void Outbox::push(std::span<const std::uint8_t> bytes) {
-    if (bytes_.size() + bytes.size() > outboxLimit) {
-        logVerbose("%zu bytes dropped: nobody is reading", bytes.size());
-        return;
-    }
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-}
+// Writes to a non-blocking pty on a schedule: after a delay, in pieces with pauses between
+// them, at the line's pace. Nothing here sleeps; the event loop polls until deadline() and
+// calls service(). Without faults it writes what it is given as soon as the pty takes it.
+class Transmitter {
+public:
+    using Clock = MonoClock;
 
-bool Outbox::flush() {
-    while (!bytes_.empty()) {
-        const ssize_t n = write(fd_, bytes_.data(), bytes_.size());
-        if (n < 0) {
-            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    // With a log, each reply is logged as tx when it starts, and its noise as noise.
+    Transmitter(const FaultOptions &faults, int baud, TrafficLog *log)
+        : faults_(faults), byteTime_(std::chrono::nanoseconds(10'000'000'000LL / baud)), log_(log) {
+    }
+
+    // -1 detaches (unplugged): everything queued is forgotten.
+    void attach(int fd) {
+        fd_ = fd;
+        queue_.clear();
+        blocked_ = false;
+    }
+
+    // What to poll() the pty for: whether it takes more once it would not.
+    short events() const { return static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)); }
+
+    // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any.
+    void send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
+              std::vector<std::uint8_t> noise = {}) {
+        if (fd_ < 0 || bytes.empty()) {
+            return;
         }
-        bytes_.erase(bytes_.begin(), bytes_.begin() + n);
+        std::size_t queued = bytes.size() + noise.size();
+        for (const Piece &piece : queue_) {
+            queued += piece.bytes.size() - piece.written;
+        }
+        if (queued > queueLimit) {
+            logVerbose("%zu bytes dropped: nobody is reading", bytes.size() + noise.size());
+            return;
+        }
+        const std::size_t size =
+            faults_.splitBytes > 0 ? static_cast<std::size_t>(faults_.splitBytes) : bytes.size();
+        for (std::size_t at = 0; at < bytes.size(); at += size) {
+            const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+            Piece &piece = queue_.emplace_back();
+            piece.bytes.assign(
+                from, from + static_cast<std::ptrdiff_t>(std::min(size, bytes.size() - at)));
+            if (at == 0) {
+                piece.notBefore = earliest;
+                piece.logKind = "tx";
+                piece.logBytes = bytes;
+            } else {
+                piece.pause = std::chrono::milliseconds(faults_.splitGapMs);
+            }
+        }
+        if (!noise.empty()) {
+            queue_.push_back({noise, {}, {}, "noise", noise});
+        }
     }
-    return true;
+
+    // When service() next has something to write; empty if nothing is due by time.
+    std::optional<Clock::time_point> deadline() const {
+        if (queue_.empty() || blocked_ || fd_ < 0) {
+            return std::nullopt;
+        }
+        const Piece &head = queue_.front();
+        const auto byteTimes = static_cast<Clock::duration::rep>(head.written + 1);
+        return faults_.wireTime ? start(head) + byteTimes * byteTime_ : start(head);
+    }
+
+    // Writes whatever is due, given what poll() found on the pty. False on a write error
+    // other than "try again".
+    bool service(Clock::time_point now, short revents) {
+        blocked_ = blocked_ && (revents & POLLOUT) == 0;
+        while (!queue_.empty() && !blocked_ && fd_ >= 0) {
+            Piece &piece = queue_.front();
+            const auto begun = start(piece);
+            std::size_t due = now < begun ? 0 : piece.bytes.size();
+            if (faults_.wireTime && due > 0) {
+                // A byte reaches the other end once all ten of its bits are through.
+                due = std::min(due, static_cast<std::size_t>((now - begun) / byteTime_));
+            }
+            if (due > piece.written) {
+                // Stamped before the write, so the stamp never postdates the reply's arrival.
+                const auto writeTime = Clock::now();
+                const ssize_t n =
+                    write(fd_, piece.bytes.data() + piece.written, due - piece.written);
+                if (n < 0) {
+                    if (errno == EINTR) {
+                        continue;
+                    }
+                    blocked_ = errno == EAGAIN || errno == EWOULDBLOCK;
+                    return blocked_;
+                }
+                if (log_ != nullptr && piece.written == 0 && piece.logKind != nullptr) {
+                    log_->record(writeTime, piece.logKind, piece.logBytes);
+                }
+                piece.written += static_cast<std::size_t>(n);
+                if (piece.written < due) {
+                    blocked_ = true;
+                    return true;
+                }
+            }
+            if (piece.written < piece.bytes.size()) {
+                return true; // the rest is not due yet
+            }
+            const auto onWire =
+                begun + static_cast<Clock::duration::rep>(piece.bytes.size()) * byteTime_;
+            lineFree_ = faults_.wireTime ? std::max(onWire, now) : now;
+            queue_.pop_front();
+        }
+        return true;
+    }
+
+private:
+    struct Piece {
+        std::vector<std::uint8_t> bytes;
+        Clock::time_point notBefore{};
+        Clock::duration pause{}; // silence after the previous piece
+        const char *logKind = nullptr;
+        std::vector<std::uint8_t> logBytes; // the whole reply, on its first piece
+        std::size_t written = 0;
+    };
+
+    // The line stays quiet for the piece's pause after the one before has left it.
+    Clock::time_point start(const Piece &piece) const {
+        return std::max(piece.notBefore, lineFree_ + piece.pause);
+    }
+
+    FaultOptions faults_;
+    Clock::duration byteTime_;
+    TrafficLog *log_;
+    int fd_ = -1;
+    std::deque<Piece> queue_;
+    Clock::time_point lineFree_{}; // when the last byte written has left the line
+    bool blocked_ = false;
+};
+
+Bridge::Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
+               TrafficLog &log)
+    : deviceFd_(deviceFd), device_(device), faults_(faults), log_(log),
+      // 3.5 character times of 11 bits end a frame. On a pty the program's writes arrive in
+      // bursts rather than at line speed, so never less than a few milliseconds.
+      gap_(std::max<Clock::duration>(std::chrono::microseconds(38'500'000 / baud),
+                                     std::chrono::milliseconds(5))),
+      random_(faults.seed), toProgram_(std::make_unique<Transmitter>(faults, baud, &log)),
+      toDevice_(std::make_unique<Transmitter>(FaultOptions{}, baud, nullptr)) {
+    toDevice_->attach(deviceFd);
 }
 
-Bridge::Bridge(int deviceFd, Clock::duration gap, int baud, const FaultOptions &faults,
-               TrafficLog &log, std::function<std::uint8_t()> unitAddress)
-    : deviceFd_(deviceFd), framer_(gap, frameLimit), plan_(faults), log_(log),
-      toProgram_(faults, baud, log), toDevice_(deviceFd), unitAddress_(std::move(unitAddress)) {}
+Bridge::~Bridge() = default;
 
 void Bridge::attachProgram(int fd) {
     programFd_ = fd;
-    framer_.clear();
-    toProgram_.attach(fd);
+    request_.clear();
+    toProgram_->attach(fd);
     for (PendingReply &reply : replies_) {
         reply.stale = true;
     }
 }
 
-short Bridge::programEvents() const {
-    return static_cast<short>(POLLIN | (toProgram_.blocked() ? POLLOUT : 0));
+std::array<pollfd, 3> Bridge::pollFds() const {
+    // A negative fd (unplugged) is skipped by poll().
+    return {pollfd{programFd_, toProgram_->events(), 0}, pollfd{deviceFd_, toDevice_->events(), 0},
+            pollfd{device_.fd(), POLLIN, 0}};
 }
 
-short Bridge::deviceEvents() const {
-    return static_cast<short>(POLLIN | (toDevice_.empty() ? 0 : POLLOUT));
+std::optional<Bridge::Clock::time_point> Bridge::frameDeadline() const {
+    if (request_.empty()) {
+        return std::nullopt;
+    }
+    return complete_ || request_.size() >= frameLimit ? lastByte_ : lastByte_ + gap_;
 }
 
 std::optional<Bridge::Clock::time_point> Bridge::deadline() const {
-    const auto frame = framer_.deadline();
-    const auto output = toProgram_.deadline();
+    const auto frame = frameDeadline();
+    const auto output = toProgram_->deadline();
     if (frame && output) {
         return std::min(*frame, *output);
     }
@@ -88,35 +272,15 @@ std::optional<Bridge::Clock::time_point> Bridge::deadline() const {
 }
 
 bool Bridge::readProgram(Clock::time_point now) {
-    std::array<std::uint8_t, 1024> buffer{};
-    std::size_t count = 0;
-    for (;;) {
-        switch (readSome(programFd_, buffer, count)) {
-        case ReadResult::data:
-            framer_.feed(std::span(buffer).first(count), now);
-            break;
-        case ReadResult::drained:
-            return true;
-        case ReadResult::failed:
-            return false;
-        }
-    }
+    return drain(programFd_, [this, now](std::span<const std::uint8_t> bytes) {
+        request_.insert(request_.end(), bytes.begin(), bytes.end());
+        lastByte_ = now;
+        complete_ = isCompleteRequest(request_);
+    });
 }
 
 bool Bridge::readDevice(Clock::time_point now) {
-    std::array<std::uint8_t, 1024> buffer{};
-    std::size_t count = 0;
-    for (;;) {
-        switch (readSome(deviceFd_, buffer, count)) {
-        case ReadResult::data:
-            break;
-        case ReadResult::drained:
-            sendCompleteReplies();
-            return true;
-        case ReadResult::failed:
-            return false;
-        }
-        std::span<const std::uint8_t> rest = std::span(buffer).first(count);
+    const bool ok = drain(deviceFd_, [this, now](std::span<const std::uint8_t> rest) {
         for (PendingReply &reply : replies_) {
             const std::size_t take = std::min(rest.size(), reply.expected - reply.bytes.size());
             reply.bytes.insert(reply.bytes.end(), rest.begin(),
@@ -127,35 +291,38 @@ bool Bridge::readDevice(Clock::time_point now) {
             // libmodbus wrote something it did not report (a failed, partial reply): pass
             // it on as it is rather than let it corrupt the next reply.
             logVerbose("%zu unexpected bytes from the device passed on", rest.size());
-            toProgram_.sendReply({rest.begin(), rest.end()}, now);
+            toProgram_->send({rest.begin(), rest.end()}, now);
         }
+    });
+    if (ok) {
+        sendCompleteReplies();
     }
+    return ok;
 }
 
 void Bridge::releaseFrame(Clock::time_point now) {
-    if (!framer_.ready(now)) {
+    const auto due = frameDeadline();
+    if (!due || now < *due) {
         return;
     }
-    SilenceFramer::Frame frame = framer_.take();
-    log_.record(frame.arrived, "rx", frame.bytes);
-    if (plan_.dropRequest()) {
+    const std::vector<std::uint8_t> frame = std::exchange(request_, {});
+    complete_ = false;
+    log_.record(lastByte_, "rx", frame);
+    if (hits(++requestCount_, faults_.dropEvery)) {
         logVerbose("request dropped");
-        log_.record(now, "drop", frame.bytes);
-        return;
-    }
-    if (isReadAddressRequest(frame.bytes)) {
-        const std::uint8_t address = unitAddress_();
+        log_.record(now, "drop", frame);
+    } else if (std::ranges::equal(frame, readAddressRequest)) {
+        const std::uint8_t address = device_.address();
         logVerbose("read-address query answered with %d", address);
-        const auto answer = readAddressReply(address);
-        replies_.push_back({{answer.begin(), answer.end()}, answer.size(), now});
+        std::vector<std::uint8_t> answer{0xFA, 0x25, 0x01, address};
+        const std::uint16_t crc = crc16(answer);
+        answer.insert(answer.end(),
+                      {static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)});
+        replies_.push_back({answer, answer.size(), now});
         sendCompleteReplies();
     } else {
-        toDevice_.push(frame.bytes);
+        toDevice_->send(frame, now);
     }
-}
-
-void Bridge::expectReply(std::size_t length, Clock::time_point now) {
-    replies_.push_back({{}, length, now});
 }
 
 void Bridge::sendCompleteReplies() {
@@ -165,22 +332,57 @@ void Bridge::sendCompleteReplies() {
         if (reply.stale || programFd_ < 0) {
             continue; // unplugged since the request came in
         }
-        FaultPlan::ReplyFaults faults = plan_.nextReply();
-        if (faults.badCrc) {
+        ++replyCount_;
+        if (hits(replyCount_, faults_.badCrcEvery)) {
             logVerbose("reply CRC spoiled");
             log_.record(Clock::now(), "badcrc", reply.bytes);
             reply.bytes.back() ^= 0xFF;
         }
-        if (!faults.noise.empty()) {
-            logVerbose("%zu noise bytes follow the reply", faults.noise.size());
+        std::vector<std::uint8_t> noise;
+        if (hits(replyCount_, faults_.noiseEvery)) {
+            logVerbose("%d noise bytes follow the reply", faults_.noiseCount);
+            for (int i = 0; i < faults_.noiseCount; ++i) {
+                noise.push_back(static_cast<std::uint8_t>(random_() >> 24));
+            }
         }
-        toProgram_.sendReply(std::move(reply.bytes), reply.ready + plan_.options().delay,
-                             std::move(faults.noise));
+        toProgram_->send(std::move(reply.bytes),
+                         reply.ready + std::chrono::milliseconds(faults_.delayMs),
+                         std::move(noise));
     }
 }
 
-bool Bridge::flush(Clock::time_point now) {
-    return toDevice_.flush() && toProgram_.service(now);
+bool Bridge::serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
+    const auto has = [](const pollfd &p, int events) { return (p.revents & events) != 0; };
+    const auto failed = [](const char *what) {
+        logError("%s: %s", what, std::strerror(errno));
+        return false;
+    };
+    const pollfd &program = fds[0];
+    const pollfd &line = fds[1];
+    const pollfd &server = fds[2];
+    // We hold the slave ends open ourselves, so a hang-up means the pty is gone.
+    if (std::ranges::any_of(
+            fds, [&](const pollfd &p) { return has(p, POLLERR | POLLHUP | POLLNVAL); })) {
+        logError("pseudo-terminal failed");
+        return false;
+    }
+    if (has(program, POLLIN) && !readProgram(now)) {
+        return failed("reading program side");
+    }
+    releaseFrame(now);
+
+    // Collect replies before serving the next request: on a framing error libmodbus's side
+    // gets flushed, and anything already in flight must be out of the way.
+    if (has(line, POLLIN) && !readDevice(now)) {
+        return failed("reading device side");
+    }
+    if (const int sent = has(server, POLLIN) ? device_.serviceRequest() : 0; sent > 0) {
+        replies_.push_back({{}, static_cast<std::size_t>(sent), Clock::now()});
+    }
+    const auto later = Clock::now();
+    return (toDevice_->service(later, line.revents) &&
+            toProgram_->service(later, program.revents)) ||
+           failed("writing");
 }
 
 } // namespace sensorsim

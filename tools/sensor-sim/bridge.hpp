@@ -1,64 +1,62 @@
 #pragma once
 
-#include "faults.hpp"
-#include "silence_framer.hpp"
-#include "transmitter.hpp"
+#include "device.hpp"
+#include "log.hpp"
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
-#include <functional>
+#include <memory>
 #include <optional>
+#include <random>
 #include <span>
 #include <vector>
 
+#include <poll.h>
+
 namespace sensorsim {
 
-class TrafficLog;
-
-// Bytes waiting for a non-blocking fd to accept them.
-class Outbox {
-public:
-    explicit Outbox(int fd) : fd_(fd) {}
-
-    void push(std::span<const std::uint8_t> bytes);
-    bool empty() const { return bytes_.empty(); }
-    // False on a write error other than "try again later".
-    bool flush();
-
-private:
-    int fd_;
-    std::vector<std::uint8_t> bytes_;
+// Misbehaviour to put on the line, all off by default. "Every" counts are 1-based over the
+// whole run: with 3, the 3rd, 6th, 9th... request (or reply) is hit, so tests can tell in
+// advance which one.
+struct FaultOptions {
+    int delayMs = 0;    // before each reply
+    int splitBytes = 0; // write replies in pieces this long; 0: whole
+    int splitGapMs = 20;
+    int badCrcEvery = 0;
+    int dropEvery = 0;
+    int noiseEvery = 0;
+    int noiseCount = 3;
+    bool wireTime = false; // pace output at the line speed
+    std::uint32_t seed = 1;
 };
+
+class Transmitter;
 
 // Carries bytes between the program's pty and the device's pty. Frames from the program
 // are collected until they are complete or the line goes quiet; the read-address query is
-// answered here, every other frame is passed on untouched. Replies are collected whole
-// and go back through the fault plan and the transmitter, which is where the line's
-// misbehaviour is made.
+// answered here, every other frame is passed on untouched and served by the device.
+// Replies are collected whole and go back through the fault options and a transmitter,
+// which is where the line's misbehaviour is made.
 class Bridge {
 public:
     using Clock = MonoClock;
 
-    Bridge(int deviceFd, Clock::duration gap, int baud, const FaultOptions &faults, TrafficLog &log,
-           std::function<std::uint8_t()> unitAddress);
+    // `deviceFd` is the bridge's end of the pty whose other end `device` serves.
+    Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
+           TrafficLog &log);
+    ~Bridge();
 
     // -1 when unplugged: partial frames and replies not yet sent are dropped.
     void attachProgram(int fd);
 
-    int programFd() const { return programFd_; }
-    int deviceFd() const { return deviceFd_; }
-    short programEvents() const;
-    short deviceEvents() const;
+    // What to poll(): the program's pty, the device's pty, and libmodbus's end of it.
+    std::array<pollfd, 3> pollFds() const;
+    // When there is work even if no fd turns ready; empty for none.
     std::optional<Clock::time_point> deadline() const;
-
-    // Each returns false when the pty has failed beyond repair.
-    bool readProgram(Clock::time_point now);
-    bool readDevice(Clock::time_point now);
-    void releaseFrame(Clock::time_point now);
-    // The device has just written a reply of `length` bytes to its side of the line.
-    void expectReply(std::size_t length, Clock::time_point now);
-    void programWritable() { toProgram_.writable(); }
-    bool flush(Clock::time_point now);
+    // Acts on what poll() found. False when a pty has failed beyond repair.
+    bool serve(std::span<const pollfd, 3> fds, Clock::time_point now);
 
 private:
     struct PendingReply {
@@ -68,19 +66,31 @@ private:
         bool stale = false; // asked for on a connection that has since been unplugged
     };
 
+    std::optional<Clock::time_point> frameDeadline() const;
+    bool readProgram(Clock::time_point now);
+    bool readDevice(Clock::time_point now);
+    void releaseFrame(Clock::time_point now);
     void sendCompleteReplies();
 
     int programFd_ = -1;
     int deviceFd_;
-    SilenceFramer framer_;
-    FaultPlan plan_;
+    SensorDevice &device_;
+    FaultOptions faults_;
     TrafficLog &log_;
-    Transmitter toProgram_;
-    Outbox toDevice_;
+    // RTU frames end with silence on the line: the request being collected, and when its
+    // last byte came.
+    Clock::duration gap_;
+    std::vector<std::uint8_t> request_;
+    Clock::time_point lastByte_{};
+    bool complete_ = false;
+    std::uint64_t requestCount_ = 0;
+    std::uint64_t replyCount_ = 0;
+    std::mt19937 random_; // its algorithm is fixed: same seed, same bytes on any platform
+    std::unique_ptr<Transmitter> toProgram_;
+    std::unique_ptr<Transmitter> toDevice_;
     // In request order; the read-address answer joins complete, the device's fill up as
     // its bytes come back through the pty.
     std::deque<PendingReply> replies_;
-    std::function<std::uint8_t()> unitAddress_;
 };
 
 } // namespace sensorsim

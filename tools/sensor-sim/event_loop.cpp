@@ -1,18 +1,17 @@
 #include "event_loop.hpp"
 
 #include "bridge.hpp"
-#include "log.hpp"
-#include "program_port.hpp"
-#include "sensor_device.hpp"
-#include "stop_signal.hpp"
-#include "traffic_log.hpp"
+#include "device.hpp"
+#include "pty_pair.hpp"
 
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -20,24 +19,107 @@ namespace sensorsim {
 
 namespace {
 
-enum Slot : std::size_t { signalSlot, programSlot, bridgeDeviceSlot, serverSlot, stdinSlot };
+// The program's end of the line: a pty published under the link path. It can be unplugged
+// and plugged in again, like a USB adapter; each plug-in is a new pty.
+class ProgramPort {
+public:
+    explicit ProgramPort(std::string link) : link_(std::move(link)) {}
+    ProgramPort(const ProgramPort &) = delete;
+    ProgramPort &operator=(const ProgramPort &) = delete;
+    ~ProgramPort() { unplug(); }
 
-int pollTimeoutMs(const Bridge &bridge, Bridge::Clock::time_point now) {
-    const auto due = bridge.deadline();
-    if (!due) {
-        return -1;
+    pty::PublishResult plug(std::string &error) {
+        auto fresh = pty::PtyPair::open(error);
+        const auto result =
+            fresh ? pty::publishLink(link_, fresh->slaveName, error) : pty::PublishResult::failed;
+        if (result == pty::PublishResult::published) {
+            pty_ = std::make_unique<pty::PtyPair>(std::move(*fresh));
+        }
+        return result;
     }
-    if (*due <= now) {
-        return 0;
+    // Removes the link first, so nobody opens the dying pty, then closes it: whoever has it
+    // open sees a hang-up.
+    void unplug() {
+        if (pty_) {
+            pty::withdrawLink(link_, pty_->slaveName);
+            pty_.reset();
+        }
     }
-    // Round up: waking a hair early would only spin once more before the work is due.
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
-    return static_cast<int>(wait.count());
+    bool plugged() const { return pty_ != nullptr; }
+    int fd() const { return pty_ ? pty_->master.get() : -1; }
+
+    // The ready line on stdout that scripts and tests wait for.
+    void announce(int address) const {
+        std::printf("sensor-sim: %s -> %s, address %d\n", link_.c_str(), pty_->slaveName.c_str(),
+                    address);
+        std::fflush(stdout);
+    }
+
+private:
+    std::string link_;
+    std::unique_ptr<pty::PtyPair> pty_;
+};
+
+int wakeWriteFd = -1;
+
+void onSignal(int signo) {
+    const int saved = errno;
+    const auto byte = static_cast<unsigned char>(signo);
+    // Full pipe means plenty of wake-ups are pending; nothing to do about a failure here.
+    (void)!write(wakeWriteFd, &byte, 1);
+    errno = saved;
 }
 
-bool broken(const pollfd &p) {
-    // We hold the slave ends open ourselves, so a hang-up means the pty is gone.
-    return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+// The read end of a pipe that turns readable once SIGINT, SIGTERM, SIGHUP (stop) or
+// SIGUSR1, SIGUSR2 (unplug, plug in) arrive, so the loop acts on them outside the handler.
+int installSignalPipe() {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return -1;
+    }
+    for (const int fd : fds) {
+        if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0 ||
+            fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+            return -1;
+        }
+    }
+    wakeWriteFd = fds[1];
+
+    constexpr std::array handled{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    // Block every other signal while one is being written down: otherwise a second one pending
+    // at the same time can run its handler first, and "unplug, plug in" turns round.
+    sigfillset(&action.sa_mask);
+    for (const int signo : handled) {
+        if (sigaction(signo, &action, nullptr) != 0) {
+            return -1;
+        }
+    }
+    // A vanished reader must surface as EPIPE/EIO, not kill the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    return fds[0];
+}
+
+// False when the signal asks the simulator to stop. Repeating an unplug or a plug-in does
+// nothing.
+bool handleSignal(int signo, ProgramPort &port, const LoopParts &parts) {
+    std::string error;
+    if (signo == SIGUSR1 && port.plugged()) {
+        port.unplug();
+        parts.bridge.attachProgram(-1);
+        parts.log.record(MonoClock::now(), "unplug");
+        logVerbose("unplugged");
+    } else if (signo == SIGUSR2 && !port.plugged()) {
+        if (port.plug(error) != pty::PublishResult::published) {
+            logError("plugging in again: %s", error.c_str());
+            return true;
+        }
+        parts.bridge.attachProgram(port.fd());
+        parts.log.record(MonoClock::now(), "replug");
+        port.announce(parts.device.address());
+    }
+    return signo == SIGUSR1 || signo == SIGUSR2;
 }
 
 // True when stdin has reached end of file (or failed for good).
@@ -47,99 +129,56 @@ bool stdinClosed() {
     return n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
 }
 
-// False when the signal asks the simulator to stop.
-bool handleSignal(int signo, const LoopParts &parts) {
-    ProgramPort &port = parts.port;
-    switch (signo) {
-    case SIGUSR1:
-        if (port.plugged()) {
-            port.unplug();
-            parts.bridge.attachProgram(-1);
-            parts.log.record(MonoClock::now(), "unplug");
-            logVerbose("unplugged");
-        }
-        return true;
-    case SIGUSR2:
-        if (!port.plugged()) {
-            std::string error;
-            if (port.plug(error) != PublishResult::published) {
-                logError("plugging in again: %s", error.c_str());
-                return true;
-            }
-            parts.bridge.attachProgram(port.fd());
-            parts.log.record(MonoClock::now(), "replug");
-            port.announce(parts.device.address());
-        }
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
-LoopEnd runEventLoop(const LoopParts &parts) {
+int runEventLoop(const LoopParts &parts) {
+    const int signalFd = installSignalPipe();
+    if (signalFd < 0) {
+        logError("setting up signals: %s", std::strerror(errno));
+        return 1;
+    }
+    std::string error;
+    ProgramPort port(parts.link);
+    if (const auto result = port.plug(error); result != pty::PublishResult::published) {
+        logError("%s", error.c_str());
+        return result == pty::PublishResult::occupied ? 2 : 1;
+    }
+    port.announce(parts.device.address());
     Bridge &bridge = parts.bridge;
-    for (;;) {
-        std::array<pollfd, 5> fds{};
-        fds[signalSlot] = {parts.signalFd, POLLIN, 0};
-        // A negative fd (unplugged) is skipped by poll().
-        fds[programSlot] = {bridge.programFd(), bridge.programEvents(), 0};
-        fds[bridgeDeviceSlot] = {bridge.deviceFd(), bridge.deviceEvents(), 0};
-        fds[serverSlot] = {parts.device.fd(), POLLIN, 0};
-        fds[stdinSlot] = {STDIN_FILENO, POLLIN, 0};
-        const nfds_t count = parts.watchStdin ? fds.size() : fds.size() - 1;
+    bridge.attachProgram(port.fd());
 
-        const int timeout = pollTimeoutMs(bridge, Bridge::Clock::now());
-        if (poll(fds.data(), count, timeout) < 0) {
+    for (;;) {
+        const auto line = bridge.pollFds();
+        std::array<pollfd, 5> fds{line[0], line[1], line[2], pollfd{signalFd, POLLIN, 0},
+                                  pollfd{STDIN_FILENO, POLLIN, 0}};
+        int timeout = -1;
+        if (const auto due = bridge.deadline()) {
+            // Round up: waking a hair early would only spin once more before the work is due.
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - MonoClock::now());
+            timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
+        }
+        if (poll(fds.data(), parts.watchStdin ? 5 : 4, timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             logError("poll: %s", std::strerror(errno));
-            return LoopEnd::failed;
+            return 1;
         }
-        const auto now = Bridge::Clock::now();
-
-        if (fds[signalSlot].revents != 0) {
-            for (const int signo : takeSignals(parts.signalFd)) {
-                if (!handleSignal(signo, parts)) {
-                    return LoopEnd::stopped;
+        if (fds[3].revents != 0) {
+            std::array<unsigned char, 64> signals{};
+            const ssize_t n = read(signalFd, signals.data(), signals.size());
+            for (ssize_t i = 0; i < n; ++i) {
+                if (!handleSignal(signals[static_cast<std::size_t>(i)], port, parts)) {
+                    return 0;
                 }
             }
             continue; // the program's fd may have changed under the other results
         }
-        if (parts.watchStdin && fds[stdinSlot].revents != 0 && stdinClosed()) {
-            return LoopEnd::stopped;
+        if (parts.watchStdin && fds[4].revents != 0 && stdinClosed()) {
+            return 0;
         }
-        if (broken(fds[programSlot]) || broken(fds[bridgeDeviceSlot]) || broken(fds[serverSlot])) {
-            logError("pseudo-terminal failed");
-            return LoopEnd::failed;
-        }
-
-        if ((fds[programSlot].revents & POLLIN) != 0 && !bridge.readProgram(now)) {
-            logError("reading program side: %s", std::strerror(errno));
-            return LoopEnd::failed;
-        }
-        if ((fds[programSlot].revents & POLLOUT) != 0) {
-            bridge.programWritable();
-        }
-        bridge.releaseFrame(now);
-
-        // Collect replies before serving the next request: on a framing error libmodbus's
-        // side gets flushed, and anything already in flight must be out of the way.
-        if ((fds[bridgeDeviceSlot].revents & POLLIN) != 0 && !bridge.readDevice(now)) {
-            logError("reading device side: %s", std::strerror(errno));
-            return LoopEnd::failed;
-        }
-        if ((fds[serverSlot].revents & POLLIN) != 0) {
-            if (const int sent = parts.device.serviceRequest(); sent > 0) {
-                bridge.expectReply(static_cast<std::size_t>(sent), Bridge::Clock::now());
-            }
-        }
-
-        if (!bridge.flush(Bridge::Clock::now())) {
-            logError("writing: %s", std::strerror(errno));
-            return LoopEnd::failed;
+        if (!bridge.serve(std::span(fds).first<3>(), MonoClock::now())) {
+            return 1;
         }
     }
 }

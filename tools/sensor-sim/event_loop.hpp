@@ -1,26 +1,26 @@
 #pragma once
 
+#include <string>
+
 namespace sensorsim {
 
 class Bridge;
-class ProgramPort;
 class SensorDevice;
 class TrafficLog;
-
-enum class LoopEnd { stopped, failed };
 
 struct LoopParts {
     Bridge &bridge;
     SensorDevice &device;
-    ProgramPort &port;
     TrafficLog &log;
-    int signalFd;
-    bool watchStdin;
+    std::string link; // where the program finds its port
+    bool watchStdin;  // --stdin-eof-exits
 };
 
-// Runs until a stop signal (or, if asked, end of stdin). Sleeps in poll() whenever there
-// is nothing to do; the only timers are the silence that ends a frame from the program and
-// replies scheduled for later by the fault options.
-LoopEnd runEventLoop(const LoopParts &parts);
+// Publishes the program's port at the link, prints the ready line, and runs until a stop
+// signal (or, if asked, end of stdin); SIGUSR1 and SIGUSR2 unplug the port and plug it in
+// again. Sleeps in poll() whenever there is nothing to do: the only timers are the silence
+// that ends a frame from the program and replies the fault options hold back. Returns the
+// exit status: 0 when stopped, 2 when the link's path is someone else's file, else 1.
+int runEventLoop(const LoopParts &parts);
 
 } // namespace sensorsim

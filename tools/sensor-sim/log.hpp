@@ -1,18 +1,54 @@
 #pragma once
+// What the simulator reports: diagnostics on stderr, and the traffic log of --log. Stdout
+// carries only the ready line that scripts wait for.
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <span>
+#include <string>
+#include <string_view>
 
 namespace sensorsim {
 
-#if defined(__GNUC__)
-#define SENSORSIM_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define SENSORSIM_PRINTF(fmt, args)
-#endif
+// CLOCK_MONOTONIC itself rather than steady_clock, whose source differs between platforms:
+// the traffic log's timestamps must be comparable with other processes' clock_gettime().
+struct MonoClock {
+    using duration = std::chrono::nanoseconds;
+    using rep = duration::rep;
+    using period = duration::period;
+    using time_point = std::chrono::time_point<MonoClock>;
+    static constexpr bool is_steady = true;
 
-void setVerbose(bool on);
-bool isVerbose();
+    static time_point now() noexcept {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return time_point(std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec));
+    }
+};
 
-// Diagnostics go to stderr: stdout carries only the ready line that scripts wait for.
-void logError(const char *format, ...) SENSORSIM_PRINTF(1, 2);
-void logVerbose(const char *format, ...) SENSORSIM_PRINTF(1, 2);
+inline bool verbose = false; // --verbose: one line per request
+
+[[gnu::format(printf, 1, 2)]] void logError(const char *format, ...);
+[[gnu::format(printf, 1, 2)]] void logVerbose(const char *format, ...); // only with --verbose
+
+// The --log file: one line per event, "SECONDS.MICROS KIND[ HEX]...", e.g.
+//   12345.678901 rx 01 03 00 00 00 02 C4 0B
+// Each line goes out in a single write(), so a reader never sees half a line and never
+// waits for a buffer to fill. Without a file every call is a no-op.
+class TrafficLog {
+public:
+    TrafficLog() = default;
+    TrafficLog(const TrafficLog &) = delete;
+    TrafficLog &operator=(const TrafficLog &) = delete;
+    ~TrafficLog();
+
+    bool open(const std::string &path, std::string &error);
+    void record(MonoClock::time_point when, std::string_view kind,
+                std::span<const std::uint8_t> bytes = {});
+
+private:
+    int fd_ = -1;
+};
 
 } // namespace sensorsim

@@ -8,39 +8,202 @@
 // the fault options (delays, split replies, bad CRCs, noise, lost requests) act.
 
 #include "bridge.hpp"
+#include "device.hpp"
 #include "event_loop.hpp"
 #include "log.hpp"
-#include "options.hpp"
-#include "program_port.hpp"
 #include "pty_pair.hpp"
-#include "sensor_device.hpp"
-#include "stop_signal.hpp"
-#include "traffic_log.hpp"
 
 #include <algorithm>
-#include <chrono>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
-#include <span>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <getopt.h>
+
+using namespace sensorsim;
 
 namespace {
 
 constexpr int exitRuntimeError = 1;
 constexpr int exitUsage = 2;
 
-// Frames end after 3.5 character times of silence (11 bits each). On a pty the program's
-// writes arrive in bursts rather than at line speed, so never go below a few milliseconds.
-std::chrono::microseconds frameGap(int baud) {
-    const auto interFrame = std::chrono::microseconds(38'500'000 / baud);
-    return std::max<std::chrono::microseconds>(interFrame, std::chrono::milliseconds(5));
+struct Options {
+    std::string link;
+    int address = 1;
+    int baud = 19200;
+    bool verbose = false;
+    bool stdinEofExits = false;
+    bool help = false;
+    std::string log; // traffic log file; empty for none
+    FaultOptions faults;
+};
+
+const char *usageText() {
+    return "usage: sensor-sim --link PATH [--address N] [--baud B] [--verbose]\n"
+           "                  [--stdin-eof-exits] [--log FILE] [fault options]\n"
+           "  --link PATH         symlink to create for the program's side of the line\n"
+           "  --address N         initial Modbus unit address, 1..247 (default 1)\n"
+           "  --baud B            nominal line speed (default 19200)\n"
+           "  --verbose           log every handled request to stderr\n"
+           "  --stdin-eof-exits   exit when standard input reaches end of file\n"
+           "  --log FILE          write a traffic log to FILE (see below)\n"
+           "\n"
+           "fault options (all off by default, any combination):\n"
+           "  --delay MS          wait MS milliseconds before each reply\n"
+           "  --split N           write each reply in pieces of N bytes ...\n"
+           "  --gap MS            ... MS milliseconds apart (default 20)\n"
+           "  --bad-crc EVERY     spoil the CRC of every EVERY-th reply (1: all)\n"
+           "  --drop EVERY        leave every EVERY-th request unanswered\n"
+           "  --noise EVERY[:N]   write N random bytes (default 3) straight after every\n"
+           "                      EVERY-th reply\n"
+           "  --wire-time         pace output at the line speed, 10 bits per byte\n"
+           "  --seed S            seed for the random bytes and the reading's noise\n"
+           "                      (0..4294967295, default 1)\n"
+           "Requests and replies are counted from 1 over the whole run: with EVERY 3 the\n"
+           "3rd, 6th, 9th... are hit. Every frame received counts as a request, every reply\n"
+           "sent (not dropped) as a reply.\n"
+           "\n"
+           "signals:\n"
+           "  SIGUSR1             unplug: close the program's pty and remove the link\n"
+           "  SIGUSR2             plug in again: new pty, same link, a new ready line\n"
+           "  SIGTERM, SIGINT     remove the link and exit\n"
+           "\n"
+           "traffic log: one line per event, flushed at once,\n"
+           "  SECONDS.MICROSECONDS KIND [BYTE...]\n"
+           "time is CLOCK_MONOTONIC, bytes are two-digit uppercase hex. KIND is one of\n"
+           "  rx      a request, stamped when its last byte arrived\n"
+           "  tx      a reply as sent, stamped as its first byte is written\n"
+           "  drop    the request just received, left unanswered\n"
+           "  badcrc  a reply before its CRC was spoiled (the next tx is what went out)\n"
+           "  noise   random bytes written after the reply\n"
+           "  unplug, replug   (no bytes)\n";
+}
+
+template <typename T> bool number(std::string_view text, T min, T max, T &out) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value < min || value > max) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+constexpr int maxEvery = 1'000'000'000;
+
+// EVERY[:COUNT]
+bool noise(std::string_view text, FaultOptions &faults) {
+    const auto colon = text.find(':');
+    return number(text.substr(0, colon), 1, maxEvery, faults.noiseEvery) &&
+           (colon == std::string_view::npos ||
+            number(text.substr(colon + 1), 1, 256, faults.noiseCount));
+}
+
+const option longOptions[] = {
+    {"link", required_argument, nullptr, 'l'},  {"address", required_argument, nullptr, 'a'},
+    {"baud", required_argument, nullptr, 'b'},  {"log", required_argument, nullptr, 'L'},
+    {"delay", required_argument, nullptr, 'd'}, {"split", required_argument, nullptr, 's'},
+    {"gap", required_argument, nullptr, 'g'},   {"bad-crc", required_argument, nullptr, 'c'},
+    {"drop", required_argument, nullptr, 'D'},  {"noise", required_argument, nullptr, 'n'},
+    {"seed", required_argument, nullptr, 'S'},  {"wire-time", no_argument, nullptr, 'w'},
+    {"verbose", no_argument, nullptr, 'v'},     {"stdin-eof-exits", no_argument, nullptr, 'e'},
+    {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0},
+};
+
+// Returns nullopt and fills `error` when the arguments make no sense.
+std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
+    Options o;
+    FaultOptions &f = o.faults;
+    // The options that take a whole number: their range, where they go, and what a refused
+    // value is told. --baud sets the inter-frame silence, and the pace under --wire-time.
+    struct Number {
+        int option;
+        int min;
+        int max;
+        int *out;
+        const char *must;
+    };
+    const Number numbers[] = {
+        {'a', 1, 247, &o.address, "must be an integer in 1..247"},
+        {'b', 50, 4'000'000, &o.baud, "must be an integer in 50..4000000"},
+        {'d', 0, 60'000, &f.delayMs, "must be milliseconds in 0..60000"},
+        {'s', 1, 256, &f.splitBytes, "must be a byte count in 1..256"},
+        {'g', 0, 10'000, &f.splitGapMs, "must be milliseconds in 0..10000"},
+        {'c', 1, maxEvery, &f.badCrcEvery, "must be a positive integer"},
+        {'D', 1, maxEvery, &f.dropEvery, "must be a positive integer"},
+    };
+    bool haveGap = false;
+    opterr = 0; // our own message, followed by the usage
+    int index = 0;
+    for (int c = 0; (c = getopt_long(argc, argv, ":h", longOptions, &index)) != -1;) {
+        const std::string_view value = optarg != nullptr ? optarg : "";
+        const auto refuse = [&](const char *must) {
+            error = std::string("--") + longOptions[index].name + " " + must;
+            return false;
+        };
+        const auto *const n = std::ranges::find(numbers, c, &Number::option);
+        bool ok = true;
+        switch (c) {
+        case 'l':
+            o.link = value;
+            ok = !value.empty() || refuse("needs a non-empty path");
+            break;
+        case 'L':
+            o.log = value;
+            ok = !value.empty() || refuse("needs a non-empty path");
+            break;
+        case 'n':
+            ok = noise(value, f) || refuse("must be EVERY or EVERY:COUNT, COUNT in 1..256");
+            break;
+        case 'S':
+            ok = number<std::uint32_t>(value, 0, UINT32_MAX, f.seed) ||
+                 refuse("must be an integer in 0..4294967295");
+            break;
+        case 'w':
+            f.wireTime = true;
+            break;
+        case 'v':
+            o.verbose = true;
+            break;
+        case 'e':
+            o.stdinEofExits = true;
+            break;
+        case 'h':
+            o.help = true;
+            return o;
+        case ':':
+            error = std::string(argv[optind - 1]) + " needs a value";
+            return std::nullopt;
+        default:
+            if (n == std::end(numbers)) { // unknown, ambiguous, or a value where none belongs
+                error = "unknown argument: " + std::string(argv[optind - 1]);
+                return std::nullopt;
+            }
+            ok = number(value, n->min, n->max, *n->out) || refuse(n->must);
+            haveGap = haveGap || c == 'g';
+        }
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    if (optind < argc) {
+        error = "unknown argument: " + std::string(argv[optind]);
+    } else if (o.link.empty()) {
+        error = "--link is required";
+    } else if (haveGap && f.splitBytes == 0) {
+        error = "--gap only makes sense with --split";
+    }
+    return error.empty() ? std::optional(o) : std::nullopt;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    using namespace sensorsim;
-
     std::string error;
-    const auto options = parseOptions(std::span(argv, static_cast<std::size_t>(argc)), error);
+    const auto options = parseOptions(argc, argv, error);
     if (!options) {
         std::fprintf(stderr, "sensor-sim: %s\n%s", error.c_str(), usageText());
         return exitUsage;
@@ -49,7 +212,7 @@ int main(int argc, char **argv) {
         std::fputs(usageText(), stdout);
         return 0;
     }
-    setVerbose(options->verbose);
+    verbose = options->verbose;
 
     TrafficLog log;
     if (!options->log.empty() && !log.open(options->log, error)) {
@@ -57,43 +220,18 @@ int main(int argc, char **argv) {
         return exitRuntimeError;
     }
 
-    const int signalFd = installSignalPipe(error);
-    if (signalFd < 0) {
-        logError("%s", error.c_str());
-        return exitRuntimeError;
-    }
-
-    auto deviceSide = PtyPair::open(error);
+    auto deviceSide = pty::PtyPair::open(error);
     if (!deviceSide) {
         logError("%s", error.c_str());
         return exitRuntimeError;
     }
-    const auto device = SensorDevice::open(deviceSide->slaveName(), options->baud, options->address,
+    const auto device = SensorDevice::open(deviceSide->slaveName, options->baud, options->address,
                                            options->faults.seed, error);
     if (!device) {
         logError("%s", error.c_str());
         return exitRuntimeError;
     }
 
-    ProgramPort port(options->link);
-    switch (port.plug(error)) {
-    case PublishResult::published:
-        break;
-    case PublishResult::occupied:
-        logError("%s", error.c_str());
-        return exitUsage;
-    case PublishResult::failed:
-        logError("%s", error.c_str());
-        return exitRuntimeError;
-    }
-    port.announce(options->address);
-
-    Bridge bridge(deviceSide->master(), frameGap(options->baud), options->baud, options->faults,
-                  log, [&device] { return device->address(); });
-    bridge.attachProgram(port.fd());
-    const LoopEnd end =
-        runEventLoop({bridge, *device, port, log, signalFd, options->stdinEofExits});
-
-    port.unplug();
-    return end == LoopEnd::stopped ? 0 : exitRuntimeError;
+    Bridge bridge(deviceSide->master.get(), *device, options->baud, options->faults, log);
+    return runEventLoop({bridge, *device, log, options->link, options->stdinEofExits});
 }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "environment.hpp"
-#include "register_map.hpp"
+#include "log.hpp"
 
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 
 #include <modbus.h>
@@ -12,8 +12,8 @@
 namespace sensorsim {
 
 // The simulated module: a libmodbus RTU server on its own pty plus the behaviour libmodbus
-// does not know about (settings mirrored into the measurement block, address changes,
-// live readings, registers outside the map refused).
+// does not know about: live readings, settings mirrored into the measurement block, address
+// changes, and registers outside the module's map refused.
 class SensorDevice {
 public:
     static std::unique_ptr<SensorDevice> open(const std::string &port, int baud, int address,
@@ -36,13 +36,15 @@ private:
     SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed);
     int handle(const std::uint8_t *req, int length);
     void refreshReadings();
+    double noise(double amplitude);
     void applyWrite(int address, std::uint16_t value);
     void syncMirrors();
 
     modbus_t *ctx_;
     modbus_mapping_t *map_;
     int address_;
-    Environment environment_;
+    MonoClock::time_point start_;
+    std::mt19937 random_;
 };
 
 } // namespace sensorsim
