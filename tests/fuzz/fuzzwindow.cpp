@@ -10,11 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -62,14 +59,22 @@ FuzzWindow &FuzzWindow::get() {
     return *instance;
 }
 
-FuzzWindow::FuzzWindow() {
+namespace {
+
+pty::PtyPair OpenLine() {
+    std::string error;
+    auto pair = pty::PtyPair::open(error);
+    Require(pair.has_value(), "no pseudo-terminal");
+    return std::move(*pair);
+}
+
+} // namespace
+
+FuzzWindow::FuzzWindow() : line_(OpenLine()) {
     Require(dir_.isValid(), "no temporary directory");
-    char name[256] = {};
-    termios raw{};
-    cfmakeraw(&raw);
-    Require(openpty(&master_, &slave_, name, &raw, nullptr) == 0, "no pseudo-terminal");
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    Require(QFile::link(QString::fromLocal8Bit(name), dir_.filePath(QStringLiteral("COM4"))),
+    std::string error;
+    Require(pty::publishLink(dir_.filePath(QStringLiteral("COM4")).toStdString(), line_.slaveName,
+                             error) == pty::PublishResult::published,
             "no COM4 link");
     QFile settings(dir_.filePath(QStringLiteral("comm.set")));
     Require(settings.open(QIODevice::WriteOnly) && settings.write("4,19200\r\n") == 9,
@@ -85,7 +90,7 @@ FuzzWindow::FuzzWindow() {
 
 int FuzzWindow::queued() const {
     int n = 0;
-    return ::ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
+    return ::ioctl(line_.slave.get(), FIONREAD, &n) == 0 ? n : 0;
 }
 
 void FuzzWindow::deliver(QByteArrayView bytes) {
@@ -96,7 +101,7 @@ void FuzzWindow::deliver(QByteArrayView bytes) {
 }
 
 void FuzzWindow::deliverPiece(QByteArrayView piece) {
-    WriteAll(master_, piece);
+    WriteAll(line_.master.get(), piece);
     // The program reads only from the event loop, so everything written is counted on its
     // side before it takes any of it.
     QElapsedTimer clock;
@@ -117,17 +122,17 @@ void FuzzWindow::deliverPiece(QByteArrayView piece) {
 
 QByteArray FuzzWindow::sent() {
     QCoreApplication::processEvents(); // a write Qt still holds goes out now
-    WriteAll(slave_, kEndMarker);
+    WriteAll(line_.slave.get(), kEndMarker);
     QByteArray got;
     QElapsedTimer clock;
     clock.start();
     while (!got.endsWith(kEndMarker)) {
         Require(clock.elapsed() < kWaitMs, "marker never came back");
-        pollfd pfd{master_, POLLIN, 0};
+        pollfd pfd{line_.master.get(), POLLIN, 0};
         if (::poll(&pfd, 1, 10) <= 0)
             continue;
         char buf[512];
-        const ssize_t n = ::read(master_, buf, sizeof buf);
+        const ssize_t n = ::read(line_.master.get(), buf, sizeof buf);
         if (n > 0)
             got.append(buf, n);
     }

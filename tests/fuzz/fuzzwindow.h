@@ -5,6 +5,7 @@
 // terminal per input would cost far more than the input itself.
 
 #include "app/frmMain.h"
+#include "pty_pair.hpp"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -36,7 +37,7 @@ private:
     void deliverPiece(QByteArrayView piece);
 
     QTemporaryDir dir_;
-    int master_ = -1;
-    int slave_ = -1; // ours: counts what waits for the program, and carries the end marker
+    // The slave end we hold counts what waits for the program, and carries the end marker.
+    pty::PtyPair line_;
     std::unique_ptr<frmMain> window_;
 };
