@@ -1,8 +1,23 @@
 #include "elementtext.h"
 
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QTextDocument>
+
+void SetTextColor(QWidget *widget, const QColor &color) {
+    QPalette palette = widget->palette();
+    bool same = true;
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        for (const auto role : {QPalette::WindowText, QPalette::Text})
+            same = same && palette.color(group, role) == color;
+    }
+    if (same)
+        return;
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
 
 void SetText(QLineEdit *box, const QString &text) {
     if (box->text() != text)
