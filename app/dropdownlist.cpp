@@ -48,7 +48,7 @@ void DropDownList::setEntryToolTips(std::function<QString(int)> toolTipOf) {
     view()->viewport()->installEventFilter(this);
 }
 
-bool DropDownList::ShowEntryToolTip(QEvent *event, int index, QWidget *over) {
+bool DropDownList::showEntryToolTip(QEvent *event, int index, QWidget *over) {
     if (event->type() != QEvent::ToolTip || !toolTipOf_ || index < 0 || index >= count())
         return false;
     QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), toolTipOf_(index), over);
@@ -56,13 +56,13 @@ bool DropDownList::ShowEntryToolTip(QEvent *event, int index, QWidget *over) {
 }
 
 bool DropDownList::event(QEvent *event) {
-    return ShowEntryToolTip(event, listIndex_, this) || QComboBox::event(event);
+    return showEntryToolTip(event, listIndex_, this) || QComboBox::event(event);
 }
 
 bool DropDownList::eventFilter(QObject *watched, QEvent *event) {
     if (watched == view()->viewport() && event->type() == QEvent::ToolTip) {
         const QPoint at = static_cast<QHelpEvent *>(event)->pos();
-        if (!ShowEntryToolTip(event, view()->indexAt(at).row(), view()->viewport()))
+        if (!showEntryToolTip(event, view()->indexAt(at).row(), view()->viewport()))
             QToolTip::hideText();
         return true;
     }

@@ -31,7 +31,7 @@ protected:
 
 private:
     // Shows the entry's tooltip for a tooltip request; false when there is none to show.
-    bool ShowEntryToolTip(QEvent *event, int index, QWidget *over);
+    bool showEntryToolTip(QEvent *event, int index, QWidget *over);
 
     int listIndex_ = -1;
     std::function<QString(int)> toolTipOf_;

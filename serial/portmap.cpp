@@ -10,21 +10,23 @@ QString PortLink(int portNumber, const QString &dir) {
     return link.exists() || link.isSymLink() ? link.absoluteFilePath() : QString();
 }
 
+QString PortLink(int portNumber, const SettingsPlace &place) {
+    const QString own = PortLink(portNumber, place.own);
+    return own.isEmpty() ? PortLink(portNumber, place.fallback) : own;
+}
+
 QString PortDevice(int portNumber, const SettingsPlace &place) {
 #ifdef Q_OS_WIN
     Q_UNUSED(place);
     return QStringLiteral("COM%1").arg(portNumber);
 #else
-    for (const QString &dir : {place.own, place.fallback}) {
-        const QString link = PortLink(portNumber, dir);
-        if (link.isEmpty())
-            continue;
-        // Open the device itself, so that the lock on it is shared with every other
-        // program that opens the same device by its own name. A dangling link stays as it
-        // is and fails to open.
-        const QString target = QFileInfo(link).canonicalFilePath();
-        return target.isEmpty() ? link : target;
-    }
-    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+    const QString link = PortLink(portNumber, place);
+    if (link.isEmpty())
+        return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+    // Open the device itself, so that the lock on it is shared with every other program
+    // that opens the same device by its own name. A dangling link stays as it is and fails
+    // to open.
+    const QString target = QFileInfo(link).canonicalFilePath();
+    return target.isEmpty() ? link : target;
 #endif
 }

@@ -13,3 +13,5 @@ QString PortDevice(int portNumber, const SettingsPlace &place);
 
 // The COMn link in dir, when there is one (dangling or not); empty otherwise.
 QString PortLink(int portNumber, const QString &dir);
+// The COMn link that decides: the user's own, else the administrator's; empty when neither.
+QString PortLink(int portNumber, const SettingsPlace &place);

@@ -30,11 +30,7 @@ PortTarget PortTargetOf(int portNumber, const SettingsPlace &place) {
     target.device = PortDevice(portNumber, place);
     target.present = WindowsPortPresent(target.device);
 #else
-    for (const QString &dir : {place.own, place.fallback}) {
-        target.link = PortLink(portNumber, dir);
-        if (!target.link.isEmpty())
-            break;
-    }
+    target.link = PortLink(portNumber, place);
     const QFileInfo link(target.link);
     // One step along the link, not to its end: the by-id name is the one a person knows.
     target.device = target.link.isEmpty() ? PortDevice(portNumber, place)
