@@ -6,8 +6,8 @@
 # the Linux build in build/ (or $BUILD_DIR).
 #   scripts/windows.sh
 # The static Qt for Windows is taken from QT_MINGW, when set: its .tar.xz, a folder
-# holding that file, or the unpacked Qt itself; otherwise from ../shared/qt6-mingw/
-# beside the repository.
+# holding that file, or the unpacked Qt itself; otherwise from a shared/qt6-mingw/ beside
+# the repository or beside one of the folders above it. Exits with 3 when there is none.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${WIN_BUILD_DIR:-$root/build-win}
@@ -20,7 +20,14 @@ step "Debian packages"
 mkdir -p "$build"
 
 step "Qt for Windows"
-qt_from=${QT_MINGW:-$root/../shared/qt6-mingw}
+qt_from=${QT_MINGW:-}
+if [ -z "$qt_from" ]; then
+  dir=$root
+  while [ "$dir" != / ]; do
+    dir=$(dirname "$dir")
+    [ -d "$dir/shared/qt6-mingw" ] && { qt_from=$dir/shared/qt6-mingw; break; }
+  done
+fi
 if [ -f "$qt_from/lib/cmake/Qt6/qt.toolchain.cmake" ]; then
   qt=$(cd "$qt_from" && pwd)
 else
@@ -28,7 +35,7 @@ else
   if [ -d "$qt_from" ]; then
     tarball=$(find "$qt_from" -maxdepth 1 -name 'qt6*-mingw-w64-static.tar.xz' | sort | tail -n 1)
   fi
-  [ -f "$tarball" ] || { echo "No Qt for Windows in $qt_from (set QT_MINGW)" >&2; exit 1; }
+  [ -f "$tarball" ] || { echo "No Qt for Windows found (set QT_MINGW)" >&2; exit 3; }
   qt=$build/qt
   # Unpacked again only when another tarball is given.
   if [ "$(cat "$qt/.from" 2>/dev/null)" != "$tarball" ]; then
