@@ -10,7 +10,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 [ "$(id -u)" -eq 0 ] || { echo "install_test.sh: run as root" >&2; exit 1; }
 
-deb=$("$root/scripts/package.sh" | tee /dev/stderr | tail -n 1)
+# The build's output goes on to stderr as it comes; the last line is the package. Not
+# `tee /dev/stderr`: reopening stderr truncates it when it is a log file.
+deb=$("$root/scripts/package.sh" | tee >(cat >&2) | tail -n 1)
 
 work=$(mktemp -d)
 chmod 755 "$work" # nobody reaches its home inside
