@@ -10,6 +10,11 @@ QString PortLink(int portNumber, const QString &dir) {
     return link.exists() || link.isSymLink() ? link.absoluteFilePath() : QString();
 }
 
+QString ResolvedPath(const QString &path) {
+    const QString target = QFileInfo(path).canonicalFilePath();
+    return target.isEmpty() ? path : target;
+}
+
 QString PortLink(int portNumber, const SettingsPlace &place) {
     const QString own = PortLink(portNumber, place.own);
     return own.isEmpty() ? PortLink(portNumber, place.fallback) : own;
@@ -26,7 +31,6 @@ QString PortDevice(int portNumber, const SettingsPlace &place) {
     // Open the device itself, so that the lock on it is shared with every other program
     // that opens the same device by its own name. A dangling link stays as it is and fails
     // to open.
-    const QString target = QFileInfo(link).canonicalFilePath();
-    return target.isEmpty() ? link : target;
+    return ResolvedPath(link);
 #endif
 }

@@ -11,6 +11,9 @@
 
 QString PortDevice(int portNumber, const SettingsPlace &place);
 
+// The path with every link followed, or the path itself when it leads nowhere.
+QString ResolvedPath(const QString &path);
+
 // The COMn link in dir, when there is one (dangling or not); empty otherwise.
 QString PortLink(int portNumber, const QString &dir);
 // The COMn link that decides: the user's own, else the administrator's; empty when neither.

@@ -13,11 +13,6 @@ namespace {
 
 constexpr int kPorts = 16;
 
-QString Canonical(const QString &path) {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? path : canonical;
-}
-
 QString Hex4(quint16 value) {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
 }
@@ -38,11 +33,11 @@ QString OpenRefusal(const QSerialPortInfo &info) {
 
 // Windows names the port itself COMn; elsewhere COMn leads to the device by a path.
 QStringList PortsLeadingTo(const QSerialPortInfo &info, const SettingsPlace &place) {
-    const QString device = Canonical(info.systemLocation());
+    const QString device = ResolvedPath(info.systemLocation());
     QStringList ports;
     for (int n = 1; n <= kPorts; ++n) {
         const QString opens = PortDevice(n, place);
-        if (opens == info.portName() || Canonical(opens) == device)
+        if (opens == info.portName() || ResolvedPath(opens) == device)
             ports.append(QStringLiteral("COM%1").arg(n));
     }
     return ports;
