@@ -33,6 +33,7 @@ frmMain::frmMain(SettingsPlace place, QWidget *parent)
         "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
 
     buildLayout();
+    buildToolsMenu();
     connectHandlers();
 }
 

@@ -21,7 +21,11 @@ class MSComm;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QAction;
+class QContextMenuEvent;
+class QKeySequence;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -104,6 +108,21 @@ public:
     ControlArray<QPushButton> cmdREAD, cmdSet;
     QPushButton *cmdChangeID, *cmdReadAdd;
 
+    // The right-click menu of the tools that open in windows of their own.
+    QMenu *ToolsMenu;
+
+signals:
+    // A measurement reply was decoded into the window. request: the bytes of the query it
+    // answers; shown: the value as txtValue(0) now shows it. The recorder and the trend
+    // follow these.
+    void ReadingDecoded(const QByteArray &request, const QByteArray &reply, const QString &shown);
+    // The module confirmed a parameter write or an address change; what: a line that says
+    // what was written.
+    void WriteConfirmed(const QString &what);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
 private:
     // The frames, one function each, in the order they sit on the window.
     void buildLayout();
@@ -116,6 +135,9 @@ private:
     void buildQueryControls();
     void buildCommandWatch();
     void connectHandlers();
+    void buildToolsMenu();
+    // Adds a tool to the menu; its shortcut works anywhere in the window.
+    QAction *AddTool(const QString &text, const QKeySequence &keys, void (frmMain::*handler)());
     void PortStartup(const CommSetContent &saved);
     bool TakeChosenPort();
     void OpenChosenPort();
