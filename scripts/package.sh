@@ -2,7 +2,8 @@
 # Builds the Debian package in one go: a Release build for the prefix /usr with Debian's
 # hardening flags in build-deb/ (or $DEB_BUILD_DIR), the .deb made by CPack, then lintian,
 # desktop-file-validate and appstreamcli check what it ships. Fails on any error or
-# warning. The last line printed is the package's path.
+# warning. The source of the commit built goes beside the package as
+# sensor-companion-<version>-source.tar.gz. The last line printed is the package's path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DEB_BUILD_DIR:-$root/build-deb}
@@ -30,4 +31,6 @@ trap 'rm -rf "$tree"' EXIT
 dpkg-deb -x "$deb" "$tree"
 desktop-file-validate "$tree"/usr/share/applications/*.desktop
 appstreamcli validate --no-net "$tree"/usr/share/metainfo/*.metainfo.xml
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+echo "== source: $("$root/scripts/source-archive.sh" "$version" "$build")"
 echo "$deb"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build, made here on Debian: cross-builds sensor-companion.exe (one static
 # file) and the unit tests with MinGW-w64 against a static Qt, runs the tests under wine,
-# packs the zip and the installer, and checks both under wine against the sensor
-# simulator. Everything goes into build-win/ (or $WIN_BUILD_DIR); the simulator comes from
+# packs the zip, the installer and the source archive, and checks the zip and the
+# installer under wine against the sensor simulator. Everything goes into build-win/ (or $WIN_BUILD_DIR); the simulator comes from
 # the Linux build in build/ (or $BUILD_DIR).
 #   scripts/windows.sh
 # The static Qt for Windows is taken from QT_MINGW, when set: its .tar.xz, a folder
@@ -83,10 +83,13 @@ cp "$exe" "$stage/"
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/packaging/windows/README.txt" \
   > "$stage/README.txt"
 cp "$qt/LICENSES/"* "$stage/LICENSES/"
+sed -e 's/$/\r/' "$root/LICENSE" > "$stage/LICENSE.txt"
 (cd "$build/package" && cmake -E tar cf "$build/$name.zip" --format=zip "$name")
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DICON="$build/sensor-companion.ico" \
   -DOUTFILE="$build/$name-setup.exe" "$root/packaging/windows/installer.nsi"
-ls -l "$build/$name.zip" "$build/$name-setup.exe"
+# The source the README names, beside the zip and the installer.
+source_archive=$("$root/scripts/source-archive.sh" "$version" "$build")
+ls -l "$build/$name.zip" "$build/$name-setup.exe" "$source_archive"
 
 step "End-to-end under wine"
 bash "$root/tests/e2e/windows.sh" "$prefix" "$build/$name.zip" "$build/$name-setup.exe" \

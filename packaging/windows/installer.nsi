@@ -1,7 +1,8 @@
 ; The Windows installer: the program into Program Files, a Start-menu entry, and an
 ; uninstaller that Windows' list of installed apps knows. scripts/windows.sh builds it:
 ;   makensis -DVERSION=0.1 -DSTAGE=DIR -DICON=FILE.ico -DOUTFILE=FILE.exe installer.nsi
-; STAGE holds what the zip holds: sensor-companion.exe, README.txt and LICENSES/.
+; STAGE holds what the zip holds: sensor-companion.exe, README.txt, LICENSE.txt and
+; LICENSES/.
 Unicode true
 ; A 64-bit installer for a 64-bit program: $PROGRAMFILES64 and the 64-bit registry.
 Target amd64-unicode
@@ -36,6 +37,7 @@ Section
   SetOutPath "$INSTDIR"
   File "${STAGE}/sensor-companion.exe"
   File "${STAGE}/README.txt"
+  File "${STAGE}/LICENSE.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\${TITLE}.lnk" "$INSTDIR\sensor-companion.exe"
 
@@ -57,6 +59,7 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${TITLE}.lnk"
   Delete "$INSTDIR\sensor-companion.exe"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSE.txt"
   RMDir /r "$INSTDIR\LICENSES"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

@@ -122,7 +122,7 @@ mkdir -p "$c_drive/unpacked"
 (cd "$c_drive/unpacked" && cmake -E tar xf "$zip")
 folder=$(basename "$zip" .zip)
 beside=$c_drive/unpacked/$folder
-for f in sensor-companion.exe README.txt LICENSES/LGPL-3.0-only.txt; do
+for f in sensor-companion.exe README.txt LICENSE.txt LICENSES/LGPL-3.0-only.txt; do
   [ -f "$beside/$f" ] || fail "the zip has no $f"
 done
 old_comm_set "$beside/comm.set"
@@ -153,7 +153,7 @@ echo "ok: zip: settings stay beside the .exe"
 # 2. Installed.
 wine "$setup" /S
 wineserver -w
-for f in sensor-companion.exe uninstall.exe README.txt LICENSES/LGPL-3.0-only.txt; do
+for f in sensor-companion.exe uninstall.exe README.txt LICENSE.txt LICENSES/LGPL-3.0-only.txt; do
   [ -f "$installed/$f" ] || fail "the installer put no $f into Program Files"
 done
 [ -f "$shortcut" ] || fail "no Start-menu entry"
