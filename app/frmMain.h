@@ -29,6 +29,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+class Recorder;
 
 // The window's light grey, shared by its frames, labels and picture boxes.
 inline const QColor kWindowGrey(224, 224, 224);
@@ -55,6 +56,13 @@ public:
     void cmdSet_Click(std::int16_t Index);
     void cmdReadAdd_Click();
     void cmdChangeID_Click();
+    // "开始记录…" asks for a file and starts recording; "停止记录" stops.
+    void Record_Click();
+    // Records into `path` from now on (appending); a file that cannot be written is
+    // reported and leaves the recording off.
+    bool StartRecording(const QString &path);
+    void StopRecording();
+    bool Recording() const;
 
     // The CRC-16 of cmdstring(0) to cmdstring(j) into HiByte (low 8 bits, sent first) and
     // LoByte (high 8 bits, sent second). Bytes beyond the array are not covered.
@@ -113,8 +121,9 @@ public:
 
 signals:
     // A measurement reply was decoded into the window. request: the bytes of the query it
-    // answers; shown: the value as txtValue(0) now shows it. The recorder and the trend
-    // follow these.
+    // answers; shown: the value as the window now shows it, in the first box the reply
+    // filled (txtValue(0), the visible one, for start addresses 0 and 1). The recorder and
+    // the trend follow these.
     void ReadingDecoded(const QByteArray &request, const QByteArray &reply, const QString &shown);
     // The module confirmed a parameter write or an address change; what: a line that says
     // what was written.
@@ -156,9 +165,17 @@ private:
     void ShowMeasuredValues(const QByteArray &reply);
     void ShowParameter(const QByteArray &reply);
     void ShowAddress(const QByteArray &reply);
+    // A write's echo that repeats its request tells WriteConfirmed, once.
+    void ConfirmWrite(const QByteArray &reply);
+    void ShowRecordingState();
 
     SettingsPlace place_;
     MessageBoxService messages_;
     // The field error the cyclic query last told; ticks that find it again stay silent.
     QString toldFieldError_;
+    // The bytes of the last request sent, and what it writes while its echo is awaited.
+    QByteArray lastRequest_;
+    QString writeLabel_;
+    Recorder *recorder_ = nullptr;
+    QAction *recordAction_ = nullptr;
 };

@@ -13,6 +13,8 @@ void frmMain::buildToolsMenu() {
     ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
     ToolsMenu->setAccessibleName(QStringLiteral("工具"));
     // One line a tool, in the order the menu lists them.
+    recordAction_ =
+        AddTool(QStringLiteral("开始记录…"), Qt::CTRL | Qt::Key_R, &frmMain::Record_Click);
 }
 
 QAction *frmMain::AddTool(const QString &text, const QKeySequence &keys,

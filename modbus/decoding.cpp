@@ -66,8 +66,11 @@ MeasuredDisplay DecodeMeasured(const QByteArray &reply, QStringView startText) {
 }
 
 std::optional<QString> DecodeParameter(const QByteArray &reply, std::int16_t paramIndex) {
-    const std::uint16_t value =
-        Register(ByteAt(reply, 3).value_or(0), ByteAt(reply, 4).value_or(0));
+    return ParameterText(paramIndex,
+                         Register(ByteAt(reply, 3).value_or(0), ByteAt(reply, 4).value_or(0)));
+}
+
+std::optional<QString> ParameterText(std::int16_t paramIndex, std::uint16_t value) {
     switch (paramIndex) {
     case 0:
         return rt::FormatFixed(value / 10000.0, 4);

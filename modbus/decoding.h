@@ -33,9 +33,12 @@ MeasuredDisplay DecodeMeasured(const QByteArray &reply, QStringView startText);
 // Text of channel n's value: 0 as an integer, 1 and 3 in hundredths, 2 in ten-thousandths.
 QString ChannelText(int channel, std::uint16_t value);
 
+// A calibration parameter's register value as its box shows it: index 0 in
+// ten-thousandths, 1 and 2 as integers. Empty for an index without a box.
+std::optional<QString> ParameterText(std::int16_t paramIndex, std::uint16_t value);
+
 // The register of a parameter-read reply (bytes 3 and 4, missing ones counted as 0) as
-// the parameter's box shows it: index 0 in ten-thousandths, 1 and 2 as integers. Empty for
-// an index without a box.
+// ParameterText shows it.
 std::optional<QString> DecodeParameter(const QByteArray &reply, std::int16_t paramIndex);
 
 // Byte 3 of an address reply as a decimal number; empty for a reply of fewer than 4 bytes.

@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include <utility>
+
 void frmMain::MSComm1_OnComm() {
     // At the top of its range the counter stays put instead of wrapping.
     if (const auto next = rt::CheckedAdd(CommCount, std::int32_t{1}))
@@ -31,26 +33,44 @@ void frmMain::MSComm1_OnComm() {
     case cmdtype::ParameterRead:
         ShowParameter(reply);
         break;
+    case cmdtype::ParameterWrite:
+        ConfirmWrite(reply);
+        break;
     case cmdtype::Address:
+        ConfirmWrite(reply);
         ShowAddress(reply);
         break;
     default:
-        break; // a write's echo and anything before the first request: shown only
+        break; // anything before the first request: shown only
     }
     ShowLamp(imgConnected);
 }
 
 void frmMain::ShowMeasuredValues(const QByteArray &reply) {
     const modbus::MeasuredDisplay shown = modbus::DecodeMeasured(reply, txtStartID->text());
+    std::optional<QString> reading;
     for (int channel = 0; channel < modbus::kChannels; ++channel) {
         QLineEdit *box = txtValue(channel);
         if (!box)
             continue;
-        if (shown.text[channel])
+        if (shown.text[channel]) {
             box->setText(*shown.text[channel]);
+            if (!reading)
+                reading = box->text();
+        }
         if (shown.black[channel])
             SetTextColor(box, Qt::black);
     }
+    if (reading)
+        emit ReadingDecoded(lastRequest_, reply, *reading);
+}
+
+// The module answers a write by repeating its request. Address, code, register and value
+// suffice, so an echo whose CRC comes in a later event still confirms it.
+void frmMain::ConfirmWrite(const QByteArray &reply) {
+    if (writeLabel_.isEmpty() || reply.size() < 6 || reply.left(6) != lastRequest_.left(6))
+        return;
+    emit WriteConfirmed(std::exchange(writeLabel_, QString()));
 }
 
 void frmMain::ShowParameter(const QByteArray &reply) {

@@ -19,8 +19,10 @@ void frmMain::Crc16(std::span<const std::uint8_t> cmdstring, std::int16_t j) {
 
 // Unread input is dropped, one read returns every byte, input comes as bytes, and no
 // receive event is raised while the request is being prepared. Each write stands alone:
-// one that the control refuses is skipped.
+// one that the control refuses is skipped. An echo still awaited no longer confirms its
+// write: the next request has taken the line.
 void frmMain::PrepareSerialControl() {
+    writeLabel_.clear();
     MSComm1->setInBufferCount(0);
     MSComm1->setInputLen(0);
     MSComm1->setInputMode(1);
@@ -42,7 +44,8 @@ void frmMain::ShowLamp(QLabel *lamp) {
 void frmMain::SendWhenOpen(const modbus::RequestFrame &frame) {
     if (MSComm1->portOpen()) {
         ShowLamp(imgConnected);
-        MSComm1->setOutput(modbus::ToBytes(frame));
+        lastRequest_ = modbus::ToBytes(frame);
+        MSComm1->setOutput(lastRequest_);
     } else {
         ShowLamp(imgNotConnected);
     }
@@ -68,7 +71,8 @@ void frmMain::SendRead(const modbus::RequestFrame &frame, std::int16_t cmdType) 
     ReplyLen = static_cast<std::int16_t>(2 * frame[5] + 5);
     MSComm1->setRThreshold(ReplyLen);
     CmdType = cmdType;
-    MSComm1->setOutput(modbus::ToBytes(frame));
+    lastRequest_ = modbus::ToBytes(frame);
+    MSComm1->setOutput(lastRequest_);
     CmdText = modbus::RequestText(frame);
     SetText(txtCommand, CmdText);
 }

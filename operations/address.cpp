@@ -76,6 +76,7 @@ void frmMain::cmdChangeID_Click() {
     SealRequest(frame);
     ReplyLen = 6;
     CmdText = modbus::RequestText(frame);
+    writeLabel_ = QStringLiteral("设备地址修改 %1 → %2").arg(frame[0]).arg(frame[5]);
     MSComm1->setRThreshold(ReplyLen);
     SetText(txtCommand, CmdText);
     SendWhenOpen(frame);

@@ -4,9 +4,11 @@
 #include "app/elementtext.h"
 #include "app/frmMain.h"
 #include "app/runtime.h"
+#include "modbus/decoding.h"
 #include "parameterencoding.h"
 #include "serial/mscomm.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -64,6 +66,10 @@ void frmMain::cmdSet_Click(std::int16_t Index) {
     }();
     ReplyLen = 6;
     CmdText = modbus::RequestText(frame);
+    if (const QLabel *name = lblsetValue(Index))
+        writeLabel_ =
+            QStringLiteral("参数写入 %1 %2")
+                .arg(name->text(), modbus::ParameterText(Index, *value).value_or(QString()));
     MSComm1->setRThreshold(6);
     SetText(txtCommand, CmdText);
     SendWhenOpen(frame);

@@ -12,6 +12,8 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   # checked builds (sanitizers, fuzzing) and the benchmark's reference poller
   clang-14 libclang-rt-14-dev mbpoll
+  # the recording tests read their CSV back with Python's csv module and pandas
+  python3-pandas
 )
 packages+=("$@")
 

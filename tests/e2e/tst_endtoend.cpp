@@ -5,20 +5,15 @@
 #include "app/frmMain.h"
 #include "modbus/frame.h"
 #include "serial/mscomm.h"
-#include "simulator.h"
+#include "windowonsim.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/resource.h>
-
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -36,31 +31,8 @@ double CpuSeconds() {
 
 } // namespace
 
-class TstEndToEnd : public QObject {
+class TstEndToEnd : public WindowOnSimulator {
     Q_OBJECT
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<Simulator> sim_;
-    std::unique_ptr<frmMain> w_;
-    std::vector<Message> shown_;
-
-    // The window after start-up on COM4, the simulator at the other end.
-    frmMain &start(const QStringList &simOptions = {}) {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QFile settings(dir_->filePath(QStringLiteral("comm.set")));
-        if (settings.open(QIODevice::WriteOnly))
-            settings.write("4,19200\r\n");
-        settings.close();
-        sim_ = std::make_unique<Simulator>(dir_->path(), 4, simOptions);
-        if (!sim_->isReady())
-            qFatal("the simulator did not start");
-        w_ = std::make_unique<frmMain>(dir_->path());
-        w_->messages().setPresenter([this](const Message &m) { shown_.push_back(m); });
-        w_->Form_Load();
-        if (!w_->MSComm1->portOpen())
-            qFatal("the simulator's port did not open");
-        return *w_;
-    }
 
     // The value the module sent in its last reply to the measurement query.
     QString lastLoggedValue() const {
@@ -70,24 +42,11 @@ class TstEndToEnd : public QObject {
         const QByteArray &b = replies.back().bytes;
         return QString::number(256 * std::uint8_t(b[3]) + std::uint8_t(b[4]));
     }
-    // Polls at `interval` ms for `ms` ms, then stops and lets the last reply come in.
-    void poll(int interval, int ms) const {
-        w_->txtTimerSet->setText(QString::number(interval));
-        w_->cmdOneM->click();
-        QTest::qWait(ms);
-        w_->cmdStopOnce->click();
-        QTest::qWait(200);
-    }
     // Receive events since polling started: each is one reply taken.
     int eventsSinceStart() const { return w_->CommCount - 1; }
 
 private slots:
-    void cleanup() {
-        w_.reset();
-        sim_.reset();
-        dir_.reset();
-        shown_.clear();
-    }
+    void cleanup() { reset(); }
 
     void oneShotShowsTheSimulatorsValue() {
         frmMain &w = start();

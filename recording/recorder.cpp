@@ -1,0 +1,98 @@
+#include "recorder.h"
+
+#include "csvrows.h"
+#include "syncfile.h"
+
+#include <QDateTime>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr int kSyncDelayMs = 1000;
+
+// Rows go only onto a recording of the same columns; any other file stays as it is.
+bool IsRecording(const QString &path) {
+    QFile existing(path);
+    const QByteArray start = recording::FileStart();
+    return existing.open(QIODevice::ReadOnly) && existing.read(start.size()) == start;
+}
+
+} // namespace
+
+Recorder::Recorder(QObject *parent) : QObject(parent) {
+    syncTimer_.setSingleShot(true);
+    syncTimer_.setInterval(kSyncDelayMs);
+    connect(&syncTimer_, &QTimer::timeout, this, [this] {
+        if (!sync())
+            fail();
+    });
+}
+
+Recorder::~Recorder() {
+    if (isRecording())
+        sync();
+}
+
+std::optional<QString> Recorder::start(const QString &path) {
+    file_.setFileName(path);
+    // Unbuffered: a write goes straight to the operating system.
+    if (!file_.open(QIODevice::Append | QIODevice::Unbuffered))
+        return file_.errorString();
+    size_ = file_.size();
+    if (size_ > 0 && !IsRecording(path)) {
+        file_.close();
+        return QStringLiteral("该文件不是本程序的记录文件，请另选文件名");
+    }
+    if (size_ == 0 && !append(recording::FileStart())) {
+        file_.close();
+        return error_;
+    }
+    return std::nullopt;
+}
+
+void Recorder::addReading(const QByteArray &request, const QByteArray &reply,
+                          const QString &shown) {
+    if (isRecording() &&
+        !append(recording::ReadingRow(QDateTime::currentDateTime(), request, reply, shown)))
+        fail();
+}
+
+void Recorder::addMark(const QString &what) {
+    if (isRecording() && !append(recording::MarkRow(QDateTime::currentDateTime(), what)))
+        fail();
+}
+
+bool Recorder::append(const QByteArray &row) {
+    qint64 written = file_.write(row);
+    // A short write (the disk filled up, a size limit) is tried once more for the rest,
+    // which either completes the row or tells why it cannot.
+    if (written > 0 && written < row.size()) {
+        const qint64 rest = file_.write(row.constData() + written, row.size() - written);
+        written = rest > 0 ? written + rest : -1;
+    }
+    if (written != row.size()) {
+        error_ = file_.errorString();
+        // Whole rows or nothing: the part of this row that got in is cut off again.
+        file_.resize(size_);
+        return false;
+    }
+    size_ += written;
+    if (!syncTimer_.isActive())
+        syncTimer_.start();
+    return true;
+}
+
+bool Recorder::sync() {
+    if (recording::SyncToDisk(file_))
+        return true;
+    error_ = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+}
+
+void Recorder::fail() {
+    syncTimer_.stop();
+    file_.close();
+    emit failed(file_.fileName(), error_);
+}

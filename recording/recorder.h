@@ -1,0 +1,48 @@
+#pragma once
+// Records readings into a CSV file so that nothing written is lost: the file is only
+// appended to; each row goes to the operating system whole, in one write, before the
+// call returns, so a killed program loses no row; and the file is synced to disk at most
+// a second after a row, so a power cut loses at most that second. A failed write stops
+// the recording, cuts off the part of the row that got in, and is reported once.
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+class Recorder : public QObject {
+    Q_OBJECT
+public:
+    explicit Recorder(QObject *parent = nullptr);
+    // Syncs and closes the file.
+    ~Recorder() override;
+
+    // Opens `path` for appending; an empty file gets the byte-order mark and the header
+    // first, a file that is not a recording is refused. The reason it cannot, or nothing
+    // when it records.
+    std::optional<QString> start(const QString &path);
+    bool isRecording() const { return file_.isOpen(); }
+    QString path() const { return file_.fileName(); }
+
+    // Appends one row (see csvrows.h), stamped with the present local time.
+    void addReading(const QByteArray &request, const QByteArray &reply, const QString &shown);
+    void addMark(const QString &what);
+
+signals:
+    // Writing or syncing failed: the recording has stopped. Emitted once.
+    void failed(const QString &path, const QString &reason);
+
+private:
+    // The row whole, or the file as it was before it and error_ set.
+    bool append(const QByteArray &row);
+    bool sync();
+    void fail();
+
+    QFile file_;
+    qint64 size_ = 0; // where the next row starts
+    QString error_;   // why the last write or sync failed
+    QTimer syncTimer_;
+};
