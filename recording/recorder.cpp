@@ -4,6 +4,7 @@
 #include "syncfile.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -25,14 +26,20 @@ Recorder::Recorder(QObject *parent) : QObject(parent) {
     syncTimer_.setSingleShot(true);
     syncTimer_.setInterval(kSyncDelayMs);
     connect(&syncTimer_, &QTimer::timeout, this, [this] {
-        if (!sync())
+        if (!sync() || !stillThere())
             fail();
     });
 }
 
 Recorder::~Recorder() {
+    stop();
+}
+
+void Recorder::stop() {
+    syncTimer_.stop();
     if (isRecording())
         sync();
+    file_.close();
 }
 
 std::optional<QString> Recorder::start(const QString &path) {
@@ -88,6 +95,15 @@ bool Recorder::sync() {
     if (recording::SyncToDisk(file_))
         return true;
     error_ = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+}
+
+// A file removed while open takes further rows without an error on POSIX systems, and
+// they are gone when it is closed.
+bool Recorder::stillThere() {
+    if (QFileInfo::exists(file_.fileName()))
+        return true;
+    error_ = QStringLiteral("文件已被删除或移走");
     return false;
 }
 

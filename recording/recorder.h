@@ -2,8 +2,9 @@
 // Records readings into a CSV file so that nothing written is lost: the file is only
 // appended to; each row goes to the operating system whole, in one write, before the
 // call returns, so a killed program loses no row; and the file is synced to disk at most
-// a second after a row, so a power cut loses at most that second. A failed write stops
-// the recording, cuts off the part of the row that got in, and is reported once.
+// a second after a row, so a power cut loses at most that second. A failed write or sync,
+// or the file gone from its place, stops the recording, cuts off the part of a row that
+// got in, and is reported once.
 
 #include <QByteArray>
 #include <QFile>
@@ -25,6 +26,8 @@ public:
     // when it records.
     std::optional<QString> start(const QString &path);
     bool isRecording() const { return file_.isOpen(); }
+    // Syncs and closes the file.
+    void stop();
     QString path() const { return file_.fileName(); }
 
     // Appends one row (see csvrows.h), stamped with the present local time.
@@ -39,6 +42,7 @@ private:
     // The row whole, or the file as it was before it and error_ set.
     bool append(const QByteArray &row);
     bool sync();
+    bool stillThere();
     void fail();
 
     QFile file_;

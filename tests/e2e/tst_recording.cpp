@@ -190,35 +190,46 @@ private slots:
     }
 
     void writeFailureStopsTheRecording_data() {
-        QTest::addColumn<bool>("diskFull");
+        QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
         // The header cannot be written: refused at the start.
-        QTest::newRow("disk full") << true << "No space left on device";
+        QTest::newRow("disk full") << "full"
+                                   << "No space left on device";
         // A row half written: cut off again, the rows before it stay.
-        QTest::newRow("file size limit") << false << "File too large";
+        QTest::newRow("file size limit") << "limit"
+                                         << "File too large";
+        // The file's folder removed, as a pulled USB stick takes it: POSIX writes on.
+        QTest::newRow("folder removed") << "removed"
+                                        << "文件已被删除或移走";
     }
     void writeFailureStopsTheRecording() {
-        QFETCH(bool, diskFull);
+        QFETCH(QString, fault);
         QFETCH(QString, reason);
         frmMain &w = start();
         w.txtTimerSet->setText(QStringLiteral("50"));
         w.cmdOneM->click();
         QTRY_VERIFY(replies() >= 3);
 
-        const QString file = dir_->filePath(QStringLiteral("rec.csv"));
+        const QString folder = dir_->filePath(QStringLiteral("stick"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString file = folder + QStringLiteral("/rec.csv");
         constexpr rlim_t kLimit = 3000;
         rlimit normal{};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &normal) == 0);
         const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &normal); });
-        if (diskFull) {
+        if (fault == u"full") {
             QVERIFY(QFile::link(QStringLiteral("/dev/full"), file));
-        } else {
+        } else if (fault == u"limit") {
             std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of ending the process
             rlimit limited = normal;
             limited.rlim_cur = kLimit;
             QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
         }
         w.StartRecording(file);
+        if (fault == u"removed") {
+            QTRY_VERIFY(QFileInfo(file).size() > 500);
+            QVERIFY(QDir(folder).removeRecursively());
+        }
         QTRY_COMPARE_WITH_TIMEOUT(shown_.size(), size_t(1), 10000);
         setrlimit(RLIMIT_FSIZE, &normal);
         QVERIFY2(shown_[0].text.contains(QDir::toNativeSeparators(file)) &&
@@ -231,7 +242,7 @@ private slots:
         QTRY_VERIFY(replies() >= before + 5);
         w.cmdStopOnce->click();
         QCOMPARE(shown_.size(), size_t(1));
-        if (diskFull)
+        if (fault != u"limit")
             return;
         QVERIFY(QFileInfo(file).size() <= qint64(kLimit));
         const Csv csv = ReadBack(file);
