@@ -1,9 +1,13 @@
 #pragma once
-// What every benchmark starts from: a program directory whose comm.set names COM4, and
-// the percentile of a sample.
+// What every benchmark starts from: a program directory whose comm.set names COM4, the
+// percentile of a sample, this process's CPU time and resident memory.
 
 #include <QFile>
+#include <QList>
 #include <QTemporaryDir>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -20,4 +24,21 @@ inline double Percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const auto i = static_cast<size_t>(std::ceil(p * double(values.size())) - 1);
     return values[std::min(i, values.size() - 1)];
+}
+
+// Seconds of processor time this process has used.
+inline double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Resident memory now, from the kernel's page counts.
+inline double ResidentMiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1 << 20) : 0;
 }

@@ -61,14 +61,25 @@ std::optional<QString> Recorder::start(const QString &path) {
 
 void Recorder::addReading(const QByteArray &request, const QByteArray &reply,
                           const QString &shown) {
-    if (isRecording() &&
-        !append(recording::ReadingRow(QDateTime::currentDateTime(), request, reply, shown)))
+    if (isRecording() && !append(recording::ReadingRow(now(), request, reply, shown)))
         fail();
 }
 
 void Recorder::addMark(const QString &what) {
-    if (isRecording() && !append(recording::MarkRow(QDateTime::currentDateTime(), what)))
+    if (isRecording() && !append(recording::MarkRow(now(), what)))
         fail();
+}
+
+// The local time. Its offset from UTC is looked up once a minute: that conversion costs
+// more than the rest of a row, and offsets change only at the start of a minute.
+QDateTime Recorder::now() {
+    const QDateTime utc = QDateTime::currentDateTimeUtc();
+    const qint64 minute = utc.toSecsSinceEpoch() / 60;
+    if (minute != offsetMinute_) {
+        offsetMinute_ = minute;
+        offset_ = utc.toLocalTime().offsetFromUtc();
+    }
+    return utc.toOffsetFromUtc(offset_);
 }
 
 bool Recorder::append(const QByteArray &row) {

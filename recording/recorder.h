@@ -7,6 +7,7 @@
 // got in, and is reported once.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
 #include <QObject>
 #include <QString>
@@ -43,10 +44,13 @@ private:
     bool append(const QByteArray &row);
     bool sync();
     bool stillThere();
+    QDateTime now();
     void fail();
 
     QFile file_;
     qint64 size_ = 0; // where the next row starts
     QString error_;   // why the last write or sync failed
+    qint64 offsetMinute_ = -1;
+    int offset_ = 0; // seconds east of UTC in that minute
     QTimer syncTimer_;
 };
