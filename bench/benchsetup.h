@@ -34,6 +34,13 @@ inline double CpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// The part of it spent in the kernel, on this process's behalf.
+inline double KernelCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6;
+}
+
 // Resident memory now, from the kernel's page counts.
 inline double ResidentMiB() {
     QFile statm(QStringLiteral("/proc/self/statm"));
