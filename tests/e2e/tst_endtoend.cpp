@@ -10,11 +10,13 @@
 #include "simulator.h"
 
 #include <QFile>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -103,10 +105,13 @@ class TstEndToEnd : public QObject {
 
 private slots:
     void cleanup() {
-        if (sim_ && w_) { // every request came back, and the port knew it
+        if (sim_ && w_) { // every request came back, and the port knew it and says so
             QCOMPARE(sim_->log(QStringLiteral("echo")).size(),
                      echoing_ ? sim_->log(QStringLiteral("rx")).size() : 0);
             QCOMPARE(w_->MSComm1->echoMode(), echoing_);
+            QHelpEvent ask(QEvent::ToolTip, {}, w_->Combo1->mapToGlobal(QPoint()));
+            QCoreApplication::sendEvent(w_->Combo1, &ask);
+            QCOMPARE(QToolTip::text().contains(u"适配器回显发送数据，已自动忽略"), echoing_);
         }
         w_.reset();
         sim_.reset();
