@@ -369,8 +369,6 @@ private slots:
         QTest::addColumn<bool>("echoAfter");
         const QByteArray read = Hex("010300000002C40B");
         const QByteArray reply = Hex("0103040226091AAABB");
-        const QByteArray address = Hex("FA250200000199FE");
-        const QByteArray answer = Hex("FA2501011C8F");
         const QByteArray write = Hex("01060A042710C3A5");
         const QByteArray refused = Hex("018602C3A1");
         // A reply that repeats the first five bytes of its request.
@@ -382,9 +380,6 @@ private slots:
             << false << read
             << QList{read.first(3), read.sliced(3) + reply.first(2), reply.sliced(2)} << reply
             << true;
-        QTest::newRow("read: no echo") << false << read << QList{reply} << reply << false;
-        QTest::newRow("address read: echo, then the answer")
-            << false << address << QList{address, answer} << answer << true;
         QTest::newRow("write in echo mode: echo, then the reply")
             << true << write << QList{write.first(5), write.sliced(5), write} << write << true;
         QTest::newRow("write, no echo: the copy is the reply")
