@@ -3,13 +3,15 @@
 // QSerialPort. It keeps the published properties of a classic comm control (CommPort,
 // Settings, PortOpen, InputMode, InputLen, InBufferCount, OutBufferCount, SThreshold,
 // RThreshold, Output, Input, CommEvent) and raises OnComm on the owner's thread.
-// Its events go through an EventQueue (see there for why they wait).
+// Its events go through an EventQueue (see there for why they wait). Beneath them it takes
+// out what an RS-485 adapter that echoes its own transmission hands back (see takeEcho).
 
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 #include "eventqueue.h"
 #include "linecounters.h"
@@ -76,6 +78,10 @@ public:
     QByteArray input();
     std::int16_t commEvent() const { return commEvent_; }
 
+    // The adapter on the open port hands back every request before the reply, and those
+    // copies are taken out. Off whenever the port is opened; recognised by itself.
+    bool echoMode() const { return echoMode_ && portOpen(); }
+
     // The device the port number maps to, for messages and diagnostics.
     QString deviceName() const;
 
@@ -98,6 +104,9 @@ signals:
 
 private:
     void takeIncoming();
+    void keep(const QByteArray &bytes);
+    QByteArray takeEcho(const QByteArray &chunk);
+    QByteArray endEchoCheck();
     void onPortError(QSerialPort::SerialPortError error);
     void markLost();
     bool applySettings();
@@ -123,5 +132,11 @@ private:
     bool deviceLost_ = false;       // the port reads closed although Qt has not closed it yet
     bool emptiedSinceRead_ = false; // see JudgePortError
     LineErrorWatch lineErrors_;
+
+    QByteArray sent_;            // the last request written
+    bool sentReads_ = false;     // ...was a read, which its own bytes never answer
+    qsizetype echoMatched_ = -1; // its bytes matched by the first ones back; -1: not comparing
+    bool echoMode_ = false;
+    QTimer echoQuiet_; // a copy that stops short is no copy
     EventQueue events_;
 };

@@ -114,9 +114,10 @@ public:
     // What to poll() the pty for: whether it takes more once it would not.
     short events() const { return static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)); }
 
-    // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any.
+    // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any;
+    // logged as `kind`.
     void send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
-              std::vector<std::uint8_t> noise = {}) {
+              std::vector<std::uint8_t> noise = {}, const char *kind = "tx") {
         if (fd_ < 0 || bytes.empty()) {
             return;
         }
@@ -137,7 +138,7 @@ public:
                 from, from + static_cast<std::ptrdiff_t>(std::min(size, bytes.size() - at)));
             if (at == 0) {
                 piece.notBefore = earliest;
-                piece.logKind = "tx";
+                piece.logKind = kind;
                 piece.logBytes = bytes;
             } else {
                 piece.pause = std::chrono::milliseconds(faults_.splitGapMs);
@@ -308,6 +309,9 @@ void Bridge::releaseFrame(Clock::time_point now) {
     const std::vector<std::uint8_t> frame = std::exchange(request_, {});
     complete_ = false;
     log_.record(lastByte_, "rx", frame);
+    if (faults_.echo) { // the adapter's copy, whatever becomes of the request
+        toProgram_->send(frame, now, {}, "echo");
+    }
     if (hits(++requestCount_, faults_.dropEvery)) {
         logVerbose("request dropped");
         log_.record(now, "drop", frame);

@@ -29,6 +29,7 @@ struct FaultOptions {
     int noiseEvery = 0;
     int noiseCount = 3;
     bool wireTime = false; // pace output at the line speed
+    bool echo = false;     // each request goes back whole before its reply, as from an adapter
     std::uint32_t seed = 1;
 };
 

@@ -60,6 +60,8 @@ const char *usageText() {
            "  --noise EVERY[:N]   write N random bytes (default 3) straight after every\n"
            "                      EVERY-th reply\n"
            "  --wire-time         pace output at the line speed, 10 bits per byte\n"
+           "  --echo              write each request back whole before its reply, as an\n"
+           "                      adapter that hears its own transmission does\n"
            "  --seed S            seed for the random bytes and the reading's noise\n"
            "                      (0..4294967295, default 1)\n"
            "Requests and replies are counted from 1 over the whole run: with EVERY 3 the\n"
@@ -79,6 +81,7 @@ const char *usageText() {
            "  drop    the request just received, left unanswered\n"
            "  badcrc  a reply before its CRC was spoiled (the next tx is what went out)\n"
            "  noise   random bytes written after the reply\n"
+           "  echo    a request written back (--echo)\n"
            "  unplug, replug   (no bytes)\n";
 }
 
@@ -103,14 +106,23 @@ bool noise(std::string_view text, FaultOptions &faults) {
 }
 
 const option longOptions[] = {
-    {"link", required_argument, nullptr, 'l'},  {"address", required_argument, nullptr, 'a'},
-    {"baud", required_argument, nullptr, 'b'},  {"log", required_argument, nullptr, 'L'},
-    {"delay", required_argument, nullptr, 'd'}, {"split", required_argument, nullptr, 's'},
-    {"gap", required_argument, nullptr, 'g'},   {"bad-crc", required_argument, nullptr, 'c'},
-    {"drop", required_argument, nullptr, 'D'},  {"noise", required_argument, nullptr, 'n'},
-    {"seed", required_argument, nullptr, 'S'},  {"wire-time", no_argument, nullptr, 'w'},
-    {"verbose", no_argument, nullptr, 'v'},     {"stdin-eof-exits", no_argument, nullptr, 'e'},
-    {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0},
+    {"link", required_argument, nullptr, 'l'},
+    {"address", required_argument, nullptr, 'a'},
+    {"baud", required_argument, nullptr, 'b'},
+    {"log", required_argument, nullptr, 'L'},
+    {"delay", required_argument, nullptr, 'd'},
+    {"split", required_argument, nullptr, 's'},
+    {"gap", required_argument, nullptr, 'g'},
+    {"bad-crc", required_argument, nullptr, 'c'},
+    {"drop", required_argument, nullptr, 'D'},
+    {"noise", required_argument, nullptr, 'n'},
+    {"seed", required_argument, nullptr, 'S'},
+    {"wire-time", no_argument, nullptr, 'w'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"stdin-eof-exits", no_argument, nullptr, 'e'},
+    {"help", no_argument, nullptr, 'h'},
+    {"echo", no_argument, nullptr, 'E'},
+    {nullptr, 0, nullptr, 0},
 };
 
 // Returns nullopt and fills `error` when the arguments make no sense.
@@ -164,6 +176,9 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
             break;
         case 'w':
             f.wireTime = true;
+            break;
+        case 'E':
+            f.echo = true;
             break;
         case 'v':
             o.verbose = true;
