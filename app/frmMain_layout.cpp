@@ -317,5 +317,8 @@ void frmMain::buildCommandWatch() {
     txtState =
         Placed(new QPlainTextEdit(Frame1), QStringLiteral("txtState"), Tw(1080, 720, 10935, 855));
     txtState->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab leaves the box instead of being typed into it, so the keyboard is never trapped;
+    // the text can still be selected and copied (Ctrl+A, Ctrl+C).
+    txtState->setTabChangesFocus(true);
     txtState->setAccessibleName(QStringLiteral("接收命令"));
 }
