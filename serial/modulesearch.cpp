@@ -145,6 +145,16 @@ SearchAttempt::Outcome ModuleSearch::openRefusal(const QString &device, QString 
         return SearchAttempt::Outcome::NoPermission;
     }
 #endif
+    // The lock file says who holds the device, or that its holder has ended and left it.
+    QStringList lockDirs;
+    for (const char *dir : portsystem::kLockDirs)
+        lockDirs.append(QString::fromLatin1(dir));
+    const QString lock = portsystem::LockRefusal(device, lockDirs);
+    if (!lock.isEmpty()) {
+        detail = lock;
+        if (lock.contains(QLatin1String("has ended")))
+            return SearchAttempt::Outcome::StaleLock;
+    }
     return SearchAttempt::Outcome::InUse;
 }
 

@@ -23,7 +23,8 @@ QString WhyGivenUp(const SearchAttempt &a) {
                               "then log in again)")
             .arg(a.detail);
     case SearchAttempt::Outcome::InUse:
-        return QStringLiteral("in use by another program");
+        return a.detail.isEmpty() ? QStringLiteral("in use by another program")
+                                  : QStringLiteral("in use: ") + a.detail;
     case SearchAttempt::Outcome::StaleLock:
         return QStringLiteral("stale lock: ") + a.detail;
     case SearchAttempt::Outcome::Lost:
