@@ -27,6 +27,7 @@ void frmMain::FindModule_Click() {
     connect(findDialog_, &FindModuleDialog::useRequested, this, &frmMain::UseFoundModule);
     connect(findDialog_, &FindModuleDialog::closed, this, &frmMain::EndFindModule);
     findDialog_->show();
+    findDialog_->activateWindow();
     findDialog_->start();
 }
 
@@ -42,11 +43,11 @@ void frmMain::UseFoundModule(const SearchResult &result) {
         if (Combo2->itemText(i) == rate)
             Combo2->selectEntry(i);
     }
-    Combo1->selectEntry(found.port - 1);
-    cmdCom_Click(); // saved exactly as "保存设置" saves
     const QString address = rt::DecimalText(result.address);
     txtStationID->setText(address);
     txtSetID(0)->setText(address);
+    Combo1->selectEntry(found.port - 1);
+    cmdCom_Click(); // saved exactly as "保存设置" saves, with its message
     if (findDialog_)
         findDialog_->close();
 }
