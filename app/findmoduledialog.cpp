@@ -62,6 +62,7 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
     status->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     progress = new QProgressBar(this);
     progress->setAccessibleName(QStringLiteral("查找进度"));
+    progress->setFocusPolicy(Qt::TabFocus);
     progress->setRange(0, std::max(1, search_->steps()));
     progress->setValue(0);
     report = new QPlainTextEdit(this);

@@ -7,6 +7,7 @@
 #include "serial/modulesearch.h"
 #include "serial/mscomm.h"
 
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -22,6 +23,7 @@ void frmMain::FindModule_Click() {
     Timer2->stop();
     MSComm1->setPortOpen(false);
     ShowLamp(imgNotConnected);
+    Frame5->setEnabled(false); // choosing a port now would take the line from the search
 
     findDialog_ = new FindModuleDialog(SearchCandidates(place_), this);
     connect(findDialog_, &FindModuleDialog::useRequested, this, &frmMain::UseFoundModule);
@@ -53,6 +55,7 @@ void frmMain::UseFoundModule(const SearchResult &result) {
 }
 
 void frmMain::EndFindModule() {
+    Frame5->setEnabled(true);
     if (!beforeSearch_.resultTaken && beforeSearch_.portOpen) {
         MSComm1->setPortOpen(true);
         OpenOnComm();
