@@ -6,8 +6,8 @@
 #     (the simulator's log) and show the simulator's reply and its reading in the window
 #     (read back through the clipboard); "保存设置" rewrites comm.set beside the .exe and
 #     writes nothing elsewhere;
-#  2. installed by the installer, with an administrator's comm.set beside the .exe in
-#     Program Files: the port opens from it, "保存设置" writes the user's own comm.set in
+#  2. installed by the installer, with an administrator's comm.set in
+#     %PROGRAMDATA%\sensor-companion: the port opens from it, "保存设置" writes the user's own comm.set in
 #     %LOCALAPPDATA%\sensor-companion and leaves Program Files alone; the Start-menu entry
 #     is there, and the uninstaller removes the program but not the settings.
 #   windows.sh WINEPREFIX ZIP SETUP_EXE SENSOR_SIM SCREENSHOT_PNG
@@ -30,8 +30,9 @@ c_drive=$WINEPREFIX/drive_c
 installed=$c_drive/Program\ Files/sensor-companion
 shortcut=$c_drive/ProgramData/Microsoft/Windows/Start\ Menu/Programs/传感器调试助手.lnk
 local_settings=$c_drive/users/$(id -un)/AppData/Local/sensor-companion
+admin_settings=$c_drive/ProgramData/sensor-companion
 # What an earlier run left in the prefix.
-rm -rf "$c_drive/unpacked" "$installed" "$local_settings" "$shortcut"
+rm -rf "$c_drive/unpacked" "$installed" "$local_settings" "$admin_settings" "$shortcut"
 
 work=$(mktemp -d)
 pids=()
@@ -157,7 +158,8 @@ for f in sensor-companion.exe uninstall.exe README.txt LICENSES/LGPL-3.0-only.tx
   [ -f "$installed/$f" ] || fail "the installer put no $f into Program Files"
 done
 [ -f "$shortcut" ] || fail "no Start-menu entry"
-old_comm_set "$installed/comm.set"
+mkdir -p "$admin_settings"
+old_comm_set "$admin_settings/comm.set"
 start "Program Files/sensor-companion/sensor-companion.exe"
 click once
 replies 2
@@ -165,9 +167,10 @@ click save
 wait_saved "$local_settings/comm.set"
 [ "$(cat "$local_settings/comm.set")" = $'4,19200\r' ] ||
   fail "installed, the save wrote '$(cat "$local_settings/comm.set")'"
-saved "$installed/comm.set" && fail "installed, the save wrote into Program Files"
+saved "$admin_settings/comm.set" && fail "installed, the save wrote into ProgramData"
+[ -e "$installed/comm.set" ] && fail "installed, the save wrote into Program Files"
 stop
-echo "ok: installed: the port opens from Program Files' comm.set, the user's own is in LOCALAPPDATA"
+echo "ok: installed: the port opens from ProgramData's comm.set, the user's own is in LOCALAPPDATA"
 
 wine "$installed/uninstall.exe" /S
 wineserver -w # the uninstaller runs from a copy of itself
