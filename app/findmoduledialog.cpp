@@ -69,6 +69,7 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
     report->setAccessibleName(QStringLiteral("查找报告"));
     report->setReadOnly(true);
     report->setTabChangesFocus(true);
+    report->setMinimumHeight(160);
     report->setVisible(false);
     useButton = new QPushButton(QStringLiteral("使用此设置"), this);
     useButton->setAccessibleName(QStringLiteral("使用此设置"));
@@ -85,7 +86,7 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
     layout->addWidget(progress);
     layout->addWidget(report, 1);
     layout->addLayout(buttons);
-    setMinimumWidth(460);
+    setMinimumWidth(520);
 
     connect(search_, &ModuleSearch::trying, this, &FindModuleDialog::showTrying);
     connect(search_, &ModuleSearch::finished, this, &FindModuleDialog::showFinished);
@@ -116,6 +117,7 @@ void FindModuleDialog::showFinished(const SearchResult &result) {
         status->setText(QStringLiteral("没有模块应答。"));
         report->setPlainText(ReportText(result));
         report->setVisible(true);
+        adjustSize(); // room for the report
         cancelButton->setFocus();
         return;
     }
