@@ -36,7 +36,8 @@ void frmMain::FindModule_Click() {
 void frmMain::UseFoundModule(const SearchResult &result) {
     const FoundPort found = PortForFound(result.where, place_);
     if (found.port == 0) {
-        MsgBox(found.message, MsgIcon::Warning, QStringLiteral("系统提示"));
+        MsgBox(QStringLiteral("没有可用于该设备的串口号：") + found.message, MsgIcon::Warning,
+               QStringLiteral("系统提示"));
         return;
     }
     beforeSearch_.resultTaken = true;

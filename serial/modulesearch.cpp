@@ -30,15 +30,11 @@ constexpr int kTurnaroundMarginMs = 100;
 constexpr int kCharactersOnWire = 8 + kReplyLength + 4;
 constexpr int kBitsPerCharacter = 10; // start, 8 data bits, stop
 
-QString Canonical(const QString &device) {
-    return ResolvedPath(device);
-}
-
 int PortOpening(const QString &device, const SettingsPlace &place) {
-    const QString wanted = Canonical(device);
+    const QString wanted = ResolvedPath(device);
     for (int n = 1; n <= 16; ++n) {
         const QString opens = PortDevice(n, place);
-        if (opens.compare(device, Qt::CaseInsensitive) == 0 || Canonical(opens) == wanted)
+        if (opens.compare(device, Qt::CaseInsensitive) == 0 || ResolvedPath(opens) == wanted)
             return n;
     }
     return 0;
@@ -67,7 +63,7 @@ QList<SearchCandidate> SearchCandidates(const SettingsPlace &place) {
     QList<SearchCandidate> candidates;
     QStringList seen;
     const auto add = [&](const QString &device) {
-        const QString canonical = Canonical(device);
+        const QString canonical = ResolvedPath(device);
         if (seen.contains(canonical))
             return;
         seen.append(canonical);
