@@ -43,12 +43,6 @@ QString ReportText(const SearchResult &result) {
 
 } // namespace
 
-QString DeviceText(const SearchCandidate &candidate) {
-    return candidate.port == 0
-               ? candidate.device
-               : QStringLiteral("COM%1 (%2)").arg(candidate.port).arg(candidate.device);
-}
-
 FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *parent)
     : QWidget(parent, Qt::Window), search_(new ModuleSearch(std::move(candidates), this)) {
     setObjectName(QStringLiteral("FindModuleDialog"));

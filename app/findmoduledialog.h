@@ -41,6 +41,3 @@ private:
     ModuleSearch *search_;
     SearchResult result_;
 };
-
-// "COM4 (/dev/ttyUSB0)", or the device alone when no COMn opens it.
-QString DeviceText(const SearchCandidate &candidate);

@@ -42,6 +42,15 @@ int PortOpening(const QString &device, const SettingsPlace &place) {
 
 } // namespace
 
+QString DeviceText(const SearchCandidate &candidate) {
+    const QString port = QStringLiteral("COM%1").arg(candidate.port);
+    if (candidate.device.compare(port, Qt::CaseInsensitive) == 0)
+        return port; // Windows: the device is the port
+    return candidate.port == 0
+               ? candidate.device
+               : QStringLiteral("COM%1 (%2)").arg(candidate.port).arg(candidate.device);
+}
+
 int SearchWaitMs(std::int16_t rate) {
     const double wireMs = 1000.0 * kCharactersOnWire * kBitsPerCharacter / rate;
     return static_cast<int>(std::ceil(wireMs)) + kTurnaroundMarginMs;

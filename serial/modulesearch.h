@@ -23,6 +23,9 @@ struct SearchCandidate {
     int port = 0;   // the COMn that opens it, 0 for none
 };
 
+// "COM4 (/dev/ttyUSB0)", or the device alone when no COMn opens it or it is COMn itself.
+QString DeviceText(const SearchCandidate &candidate);
+
 struct SearchAttempt {
     enum class Outcome {
         Silent,       // opened; nothing valid came back at any rate

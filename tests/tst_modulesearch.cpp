@@ -165,14 +165,15 @@ private slots:
 
         const QString line = QStringLiteral("^COM7\t/dev/pts/[0-9]+\t9600\t7\n$");
         QTest::newRow("found") << QStringList{"find"} << true << 0 << line
-                               << QStringLiteral("/dev/pts/[0-9]+ \\(COM7\\) at 9600 baud")
+                               << QStringLiteral("COM7 \\(/dev/pts/[0-9]+\\) at 9600 baud")
                                << QByteArray();
         QTest::newRow("found, --use")
             << QStringList{"find", "--use"} << true << 0 << line
             << QStringLiteral("now says 7,9600") << QByteArray("7,9600\r\n");
         QTest::newRow("nothing answers")
             << QStringList{"find", "--use"} << false << 1 << QStringLiteral("^$")
-            << QStringLiteral("No module answered.*\\(COM7\\): no valid answer.*A and B")
+            << QStringLiteral(
+                   "No module answered.*COM7 \\(/dev/pts/[0-9]+\\): no valid answer.*A and B")
             << QByteArray();
         QTest::newRow("usage") << QStringList{"find", "--now"} << true << 2 << QStringLiteral("^$")
                                << QStringLiteral("usage:") << QByteArray();

@@ -8,10 +8,6 @@
 
 namespace {
 
-QString Named(const SearchCandidate &c) {
-    return c.port == 0 ? c.device : QStringLiteral("%1 (COM%2)").arg(c.device).arg(c.port);
-}
-
 QString WhyGivenUp(const SearchAttempt &a) {
     switch (a.outcome) {
     case SearchAttempt::Outcome::Silent:
@@ -40,7 +36,7 @@ QString NothingFound(const SearchResult &result) {
     else
         text += QStringLiteral("Tried:\n");
     for (const SearchAttempt &a : result.tried)
-        text += QStringLiteral("  %1: %2\n").arg(Named(a.candidate), WhyGivenUp(a));
+        text += QStringLiteral("  %1: %2\n").arg(DeviceText(a.candidate), WhyGivenUp(a));
     text += QStringLiteral("The usual causes: the module has no power; A and B are swapped; the "
                            "bus has no termination; another master is on the bus.\n");
     return text;
@@ -78,7 +74,7 @@ int FindModule(const SettingsPlace &place, bool use) {
     ModuleSearch search(SearchCandidates(place));
     QObject::connect(&search, &ModuleSearch::trying,
                      [&err](const SearchCandidate &c, std::int16_t rate, int) {
-                         err << "trying " << Named(c) << " at " << rate << " baud\n";
+                         err << "trying " << DeviceText(c) << " at " << rate << " baud\n";
                          err.flush();
                      });
     int status = 1;
@@ -86,8 +82,8 @@ int FindModule(const SettingsPlace &place, bool use) {
         if (!r.found) {
             err << NothingFound(r);
         } else {
-            err << "found: address " << r.address << " on " << Named(r.where) << " at " << r.rate
-                << " baud\n";
+            err << "found: address " << r.address << " on " << DeviceText(r.where) << " at "
+                << r.rate << " baud\n";
             int port = r.where.port;
             status = !use || Use(r, place, port, err) ? 0 : 1;
             QTextStream(stdout) << ResultLine(r, port);
