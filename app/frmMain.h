@@ -12,11 +12,13 @@
 #include "windowvariables.h"
 
 #include <QColor>
+#include <QPointer>
 #include <QWidget>
 
 #include <optional>
 
 class DrawnLine;
+class FindModuleDialog;
 class MSComm;
 class QFrame;
 class QGroupBox;
@@ -29,6 +31,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+struct SearchResult;
 
 // The window's light grey, shared by its frames, labels and picture boxes.
 inline const QColor kWindowGrey(224, 224, 224);
@@ -55,6 +58,10 @@ public:
     void cmdSet_Click(std::int16_t Index);
     void cmdReadAdd_Click();
     void cmdChangeID_Click();
+    // "查找模块…": the search in a window of its own, the window's port closed meanwhile.
+    void FindModule_Click();
+    // "使用此设置": the found port and rate selected and saved, the address filled in.
+    void UseFoundModule(const SearchResult &result);
 
     // The CRC-16 of cmdstring(0) to cmdstring(j) into HiByte (low 8 bits, sent first) and
     // LoByte (high 8 bits, sent second). Bytes beyond the array are not covered.
@@ -157,8 +164,19 @@ private:
     void ShowParameter(const QByteArray &reply);
     void ShowAddress(const QByteArray &reply);
 
+    // Back to how the port and polling were before the search, unless its result was taken.
+    void EndFindModule();
+
     SettingsPlace place_;
     MessageBoxService messages_;
+    // The search's window while it is open, and what it closed.
+    QPointer<FindModuleDialog> findDialog_;
+    struct BeforeSearch {
+        bool portOpen = false;
+        bool polling = false;
+        QLabel *lamp = nullptr;
+        bool resultTaken = false;
+    } beforeSearch_;
     // The field error the cyclic query last told; ticks that find it again stay silent.
     QString toldFieldError_;
 };

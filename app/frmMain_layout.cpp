@@ -280,6 +280,9 @@ void frmMain::buildAddressChange() {
                          Tw(4620, 240, 1035, 435), QStringLiteral("执行地址修改"));
     cmdReadAdd = Button(Frame12, QStringLiteral("cmdReadAdd"), QStringLiteral("读地址"),
                         Tw(4620, 780, 1035, 435));
+    cmdReadAdd->setToolTip(
+        QStringLiteral("读出总线上模块的地址。不知道串口和波特率时，"
+                       "在窗口上右击选“查找模块…”(Ctrl+F)，逐个串口和波特率查找。"));
 }
 
 // "数据查询操作"

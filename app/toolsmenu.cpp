@@ -13,6 +13,8 @@ void frmMain::buildToolsMenu() {
     ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
     ToolsMenu->setAccessibleName(QStringLiteral("工具"));
     // One line a tool, in the order the menu lists them.
+    AddTool(QStringLiteral("查找模块…"), QKeySequence(Qt::CTRL | Qt::Key_F),
+            &frmMain::FindModule_Click);
 }
 
 QAction *frmMain::AddTool(const QString &text, const QKeySequence &keys,

@@ -213,6 +213,12 @@ def run_latency():
     return {k: float(v) for k, v in re.findall(r"(\w+) ([\d.]+)", out)}
 
 
+def run_search():
+    out = subprocess.run([os.path.join(BIN, "bench_search"), "20"], capture_output=True,
+                         text=True, check=True).stdout
+    return {k: float(v) for k, v in re.findall(r"(\w+) ([\d.]+)", out)}
+
+
 def summary(runs, key):
     values = [r[key] for r in runs]
     median = statistics.median(values)
@@ -269,10 +275,11 @@ def main():
         return
 
     results = {name: [] for name in ("latency", "poll50", "poll1000", "idle", "mbpoll50",
-                                     "startup")}
+                                     "startup", "search")}
     for run in range(args.runs):
         print(f"run {run + 1} of {args.runs}", file=sys.stderr)
         results["latency"].append(run_latency())
+        results["search"].append(run_search())
         results["poll50"].append(run_program(50, args.seconds))
         results["poll1000"].append(run_program(1000, args.seconds))
         results["idle"].append(run_program(None, args.seconds))
@@ -305,7 +312,11 @@ def main():
         ("Peak resident memory, program idle (MiB)", s("idle", "rss_mib"), ""),
         ("Peak resident memory, mbpoll (MiB)", s("mbpoll50", "rss_mib"), ""),
         ("Start-up, process start to window mapped (ms), 10 starts", s("startup", "startup_ms"), "< 300"),
+        ("Search, a device where nothing answers, four rates, max (ms)", s("search", "silent_max_ms"), "≤ 600"),
+        ("Search, a device that babbles at every rate, max (ms)", s("search", "babbling_max_ms"), "≤ 600"),
     ]
+    rows += [(f"Search, module found at {rate} baud, median (ms)", s("search", f"found_{rate}_p50_ms"), "")
+             for rate in (19200, 9600, 4800, 14400)]
     table = ["| measure | median (min–max) | target |", "|---|---|---|"]
     table += [f"| {a} | {b} | {c} |" for a, b, c in rows]
     text = "\n".join(table)

@@ -92,8 +92,15 @@ bool MSComm::portOpen() const {
     return port_->isOpen() && !deviceLost_;
 }
 
+bool MSComm::setDevicePath(const QString &path) {
+    if (portOpen())
+        return false;
+    devicePath_ = path;
+    return true;
+}
+
 QString MSComm::deviceName() const {
-    return PortDevice(commPort_, place_);
+    return devicePath_.isEmpty() ? PortDevice(commPort_, place_) : devicePath_;
 }
 
 bool MSComm::setPortOpen(bool open) {

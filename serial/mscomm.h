@@ -82,7 +82,11 @@ public:
     // copies are taken out. Off whenever the port is opened; recognised by itself.
     bool echoMode() const { return echoMode_ && portOpen(); }
 
-    // The device the port number maps to, for messages and diagnostics.
+    // A device opened by its own name ("/dev/ttyUSB0", "COM20") instead of a port number,
+    // for a search of every device; empty goes back to the port number. Refused while open.
+    bool setDevicePath(const QString &path);
+
+    // The device the port opens: the path given, else where the port number maps to.
     QString deviceName() const;
 
     class EventHold {
@@ -119,6 +123,7 @@ private:
     SettingsPlace place_;
     QSerialPort *port_;
     std::int16_t commPort_ = 1;
+    QString devicePath_;
     QString settings_ = QStringLiteral("9600,N,8,1");
     std::int16_t inputMode_ = 0;
     std::int16_t inputLen_ = 0;

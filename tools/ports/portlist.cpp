@@ -20,11 +20,7 @@ QString Hex4(quint16 value) {
 QString OpenRefusal(const QSerialPortInfo &info) {
     if (const QString why = portsystem::PermissionRefusal(info.systemLocation()); !why.isEmpty())
         return why;
-    QStringList lockDirs;
-    for (const char *dir : portsystem::kLockDirs)
-        lockDirs.append(QString::fromLatin1(dir));
-    if (const QString why = portsystem::LockRefusal(info.systemLocation(), lockDirs);
-        !why.isEmpty())
+    if (const QString why = portsystem::LockRefusal(info.systemLocation()); !why.isEmpty())
         return why;
     QSerialPort port(info);
     if (port.open(QIODevice::ReadWrite)) {

@@ -43,7 +43,13 @@ QString PermissionRefusal(const QString &device) {
 #endif
 }
 
-QString LockRefusal(const QString &device, const QStringList &lockDirs) {
+QStringList LockDirs() {
+    return {QStringLiteral("/var/lock"), QStringLiteral("/run/lock")};
+}
+
+QString LockRefusal(const QString &device, const QStringList &lockDirs, bool *holderEnded) {
+    if (holderEnded)
+        *holderEnded = false;
 #ifdef Q_OS_WIN
     Q_UNUSED(device);
     Q_UNUSED(lockDirs);
@@ -78,6 +84,8 @@ QString LockRefusal(const QString &device, const QStringList &lockDirs) {
         // Anyone may remove a lock of their own, root any; the sticky directory stops the rest.
         if (::geteuid() == 0 || info.ownerId() == ::geteuid())
             return {};
+        if (holderEnded)
+            *holderEnded = true;
         return QStringLiteral("locked by %1, left by process %2 of %3, which has ended: "
                               "`sudo rm %1`")
             .arg(path)

@@ -46,7 +46,8 @@ const char *usageText() {
            "                  [--stdin-eof-exits] [--log FILE] [fault options]\n"
            "  --link PATH         symlink to create for the program's side of the line\n"
            "  --address N         initial Modbus unit address, 1..247 (default 1)\n"
-           "  --baud B            nominal line speed (default 19200)\n"
+           "  --baud B            the module's rate (default 19200): it answers only while\n"
+           "                      the program's side of the line is set to B\n"
            "  --verbose           log every handled request to stderr\n"
            "  --stdin-eof-exits   exit when standard input reaches end of file\n"
            "  --log FILE          write a traffic log to FILE (see below)\n"
@@ -62,6 +63,8 @@ const char *usageText() {
            "  --wire-time         pace output at the line speed, 10 bits per byte\n"
            "  --echo              write each request back whole before its reply, as an\n"
            "                      adapter that hears its own transmission does\n"
+           "  --noise-at-wrong-rate  answer a request at another rate than B with six\n"
+           "                      random bytes that are no frame\n"
            "  --seed S            seed for the random bytes and the reading's noise\n"
            "                      (0..4294967295, default 1)\n"
            "Requests and replies are counted from 1 over the whole run: with EVERY 3 the\n"
@@ -118,10 +121,11 @@ const option longOptions[] = {
     {"noise", required_argument, nullptr, 'n'},
     {"seed", required_argument, nullptr, 'S'},
     {"wire-time", no_argument, nullptr, 'w'},
+    {"echo", no_argument, nullptr, 'E'},
+    {"noise-at-wrong-rate", no_argument, nullptr, 'W'},
     {"verbose", no_argument, nullptr, 'v'},
     {"stdin-eof-exits", no_argument, nullptr, 'e'},
     {"help", no_argument, nullptr, 'h'},
-    {"echo", no_argument, nullptr, 'E'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -130,7 +134,8 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
     Options o;
     FaultOptions &f = o.faults;
     // The options that take a whole number: their range, where they go, and what a refused
-    // value is told. --baud sets the inter-frame silence, and the pace under --wire-time.
+    // value is told. --baud is the only rate the module hears; it also sets the inter-frame
+    // silence, and the pace under --wire-time.
     struct Number {
         int option;
         int min;
@@ -179,6 +184,9 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
             break;
         case 'E':
             f.echo = true;
+            break;
+        case 'W':
+            f.noiseAtWrongRate = true;
             break;
         case 'v':
             o.verbose = true;
