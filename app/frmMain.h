@@ -55,6 +55,7 @@ public:
     void cmdSet_Click(std::int16_t Index);
     void cmdReadAdd_Click();
     void cmdChangeID_Click();
+    void mnuTrend_Click();
 
     // The CRC-16 of cmdstring(0) to cmdstring(j) into HiByte (low 8 bits, sent first) and
     // LoByte (high 8 bits, sent second). Bytes beyond the array are not covered.

@@ -13,6 +13,8 @@ void frmMain::buildToolsMenu() {
     ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
     ToolsMenu->setAccessibleName(QStringLiteral("工具"));
     // One line a tool, in the order the menu lists them.
+    AddTool(QStringLiteral("趋势图…"), QKeySequence(Qt::CTRL | Qt::Key_T),
+            &frmMain::mnuTrend_Click);
 }
 
 QAction *frmMain::AddTool(const QString &text, const QKeySequence &keys,
