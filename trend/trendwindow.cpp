@@ -27,8 +27,8 @@
 namespace {
 
 // At 20 readings a second, drawing each one would cost more than the polling itself; a
-// few frames a second still show the reading settle.
-constexpr int kRefreshMs = 500;
+// frame a second still shows the reading settle.
+constexpr int kRefreshMs = 1000;
 
 } // namespace
 
@@ -185,6 +185,7 @@ void TrendWindow::Refresh() {
         const double pad = stats->max > stats->min ? (stats->max - stats->min) * 0.05
                                                    : std::max(1.0, std::abs(stats->max) * 0.01);
         axisY_->setRange(stats->min - pad, stats->max + pad);
+        axisY_->applyNiceNumbers();
     }
     ShowStats(stats);
 
