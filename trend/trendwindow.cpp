@@ -147,12 +147,14 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
 }
 
 void TrendWindow::AddReading(const QString &shown) {
+    const QString text = shown.trimmed();
     bool ok = false;
-    const double v = QLocale::c().toDouble(shown.trimmed(), &ok);
+    const double v = QLocale::c().toDouble(text, &ok);
     if (!ok || !store_.Add(QDateTime::currentMSecsSinceEpoch(), v))
         return;
-    const qsizetype point = shown.indexOf(u'.');
-    decimals_ = point < 0 ? 0 : int(shown.trimmed().size() - shown.trimmed().indexOf(u'.') - 1);
+    // The statistics keep the decimals the window shows (within reason).
+    const qsizetype point = text.indexOf(u'.');
+    decimals_ = point < 0 ? 0 : int(std::min<qsizetype>(text.size() - point - 1, 6));
     dirty_ = true;
 }
 
