@@ -6,6 +6,8 @@
 
 #include <QScreen>
 
+#include <algorithm>
+
 void frmMain::mnuTrend_Click() {
     auto *trend = findChild<TrendWindow *>(QString(), Qt::FindDirectChildrenOnly);
     if (!trend) {
