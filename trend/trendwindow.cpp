@@ -165,14 +165,18 @@ void TrendWindow::AddMarker(const QString &what) {
 
 void TrendWindow::Refresh() {
     dirty_ = false;
+    const qint64 length = kSpans[std::clamp(span_->currentIndex(), 0, 3)];
     if (store_.Empty()) {
+        // No reading yet: the axis shows the span that is about to fill.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        axisX_->setRange(QDateTime::fromMSecsSinceEpoch(now - (length ? length : 60'000)),
+                         QDateTime::fromMSecsSinceEpoch(now));
         series_->clear();
         ShowStats(std::nullopt);
         return;
     }
     // The span ends at the newest reading, so a stopped poll leaves the chart as it was.
     const qint64 to = store_.Newest();
-    const qint64 length = kSpans[std::clamp(span_->currentIndex(), 0, 3)];
     const qint64 from = length ? to - length : store_.Oldest();
     const int columns = std::max(16, int(chart_->plotArea().width()));
     series_->replace(store_.Envelope(from, to, columns));
