@@ -62,6 +62,8 @@ public:
     void FindModule_Click();
     // "使用此设置": the found port and rate selected and saved, the address filled in.
     void UseFoundModule(const SearchResult &result);
+    // "趋势图…": the trend window, one for the window's lifetime.
+    void mnuTrend_Click();
 
     // The CRC-16 of cmdstring(0) to cmdstring(j) into HiByte (low 8 bits, sent first) and
     // LoByte (high 8 bits, sent second). Bytes beyond the array are not covered.

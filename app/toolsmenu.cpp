@@ -15,6 +15,8 @@ void frmMain::buildToolsMenu() {
     // One line a tool, in the order the menu lists them.
     AddTool(QStringLiteral("查找模块…"), QKeySequence(Qt::CTRL | Qt::Key_F),
             &frmMain::FindModule_Click);
+    AddTool(QStringLiteral("趋势图…"), QKeySequence(Qt::CTRL | Qt::Key_T),
+            &frmMain::mnuTrend_Click);
 }
 
 QAction *frmMain::AddTool(const QString &text, const QKeySequence &keys,

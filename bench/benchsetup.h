@@ -1,9 +1,11 @@
 #pragma once
-// What every benchmark starts from: a program directory whose comm.set names COM4, and
-// the percentile of a sample.
+// What every benchmark starts from: a program directory whose comm.set names COM4, the
+// percentile of a sample, and the resident memory now.
 
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -20,4 +22,13 @@ inline double Percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const auto i = static_cast<size_t>(std::ceil(p * double(values.size())) - 1);
     return values[std::min(i, values.size() - 1)];
+}
+
+// Resident memory now, from the kernel's page counts.
+inline double ResidentMiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1 << 20) : 0;
 }

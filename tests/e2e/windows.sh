@@ -5,7 +5,7 @@
 #     prefix's dosdevices/ linked to the simulator: a click on "单次" must send the request
 #     (the simulator's log) and show the simulator's reply and its reading in the window
 #     (read back through the clipboard); "保存设置" rewrites comm.set beside the .exe and
-#     writes nothing elsewhere;
+#     writes nothing elsewhere; Ctrl+T opens the trend window;
 #  2. installed by the installer, with an administrator's comm.set in
 #     %PROGRAMDATA%\sensor-companion: the port opens from it, "保存设置" writes the user's own comm.set in
 #     %LOCALAPPDATA%\sensor-companion and leaves Program Files alone; the Start-menu entry
@@ -143,6 +143,26 @@ read -r _ _ _ hi lo _ <<< "$reply"
 shown=$(text_of value)
 [ "$shown" = "$((16#$hi$lo))" ] || fail "the window shows '$shown' for register 0 = $hi $lo"
 echo "ok: zip: the request went out, the reply '$reply' and the reading $shown are shown"
+
+# The trend window, drawn with the statically linked Qt Charts, opens on its shortcut.
+xdotool key ctrl+t
+trend=""
+for _ in $(seq 100); do
+  trend=$(xdotool search --onlyvisible --name '^趋势图$' 2>/dev/null | head -n 1 || true)
+  [ -n "$trend" ] && break
+  sleep 0.1
+done
+[ -n "$trend" ] || fail "Ctrl+T opened no trend window"
+sleep 1 # painted
+kill -0 "$program" 2>/dev/null || fail "the program ended with the trend window open"
+# Esc closes it again; on this small screen it covers the window's buttons.
+xdotool key Escape
+for _ in $(seq 50); do
+  xdotool search --onlyvisible --name '^趋势图$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^趋势图$' >/dev/null 2>&1 && fail "Esc left the trend window open"
+echo "ok: zip: the trend window opens and closes"
 
 click save
 wait_saved "$beside/comm.set"
