@@ -41,7 +41,10 @@ frmMain::~frmMain() = default;
 
 void frmMain::connectHandlers() {
     connect(Combo1, &DropDownList::Click, this, &frmMain::Combo1_Click);
-    Combo1->setEntryToolTips([this](int index) { return PortToolTip(index + 1, place_); });
+    Combo1->setEntryToolTips([this](int index) {
+        const int port = index + 1;
+        return PortToolTip(port, place_, port == MSComm1->commPort() && MSComm1->echoMode());
+    });
     connect(cmdCom, &QPushButton::clicked, this, &frmMain::cmdCom_Click);
     connect(MSComm1, &MSComm::OnComm, this, &frmMain::MSComm1_OnComm);
 

@@ -12,11 +12,13 @@
 #include "windowvariables.h"
 
 #include <QColor>
+#include <QPointer>
 #include <QWidget>
 
 #include <optional>
 
 class DrawnLine;
+class FindModuleDialog;
 class MSComm;
 class QFrame;
 class QGroupBox;
@@ -30,6 +32,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class Recorder;
+struct SearchResult;
 
 // The window's light grey, shared by its frames, labels and picture boxes.
 inline const QColor kWindowGrey(224, 224, 224);
@@ -63,6 +66,12 @@ public:
     bool StartRecording(const QString &path);
     void StopRecording();
     bool Recording() const;
+    // "查找模块…": the search in a window of its own, the window's port closed meanwhile.
+    void FindModule_Click();
+    // "使用此设置": the found port and rate selected and saved, the address filled in.
+    void UseFoundModule(const SearchResult &result);
+    // "趋势图…": the trend window, one for the window's lifetime.
+    void mnuTrend_Click();
 
     // The CRC-16 of cmdstring(0) to cmdstring(j) into HiByte (low 8 bits, sent first) and
     // LoByte (high 8 bits, sent second). Bytes beyond the array are not covered.
@@ -169,8 +178,19 @@ private:
     void ConfirmWrite(const QByteArray &reply);
     void ShowRecordingState();
 
+    // Back to how the port and polling were before the search, unless its result was taken.
+    void EndFindModule();
+
     SettingsPlace place_;
     MessageBoxService messages_;
+    // The search's window while it is open, and what it closed.
+    QPointer<FindModuleDialog> findDialog_;
+    struct BeforeSearch {
+        bool portOpen = false;
+        bool polling = false;
+        QLabel *lamp = nullptr;
+        bool resultTaken = false;
+    } beforeSearch_;
     // The field error the cyclic query last told; ticks that find it again stay silent.
     QString toldFieldError_;
     // The bytes of the last request sent, and what it writes while its echo is awaited.

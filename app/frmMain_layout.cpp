@@ -280,6 +280,9 @@ void frmMain::buildAddressChange() {
                          Tw(4620, 240, 1035, 435), QStringLiteral("执行地址修改"));
     cmdReadAdd = Button(Frame12, QStringLiteral("cmdReadAdd"), QStringLiteral("读地址"),
                         Tw(4620, 780, 1035, 435));
+    cmdReadAdd->setToolTip(
+        QStringLiteral("读出总线上模块的地址。不知道串口和波特率时，"
+                       "在窗口上右击选“查找模块…”(Ctrl+F)，逐个串口和波特率查找。"));
 }
 
 // "数据查询操作"
@@ -317,5 +320,8 @@ void frmMain::buildCommandWatch() {
     txtState =
         Placed(new QPlainTextEdit(Frame1), QStringLiteral("txtState"), Tw(1080, 720, 10935, 855));
     txtState->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab leaves the box instead of being typed into it, so the keyboard is never trapped;
+    // the text can still be selected and copied (Ctrl+A, Ctrl+C).
+    txtState->setTabChangesFocus(true);
     txtState->setAccessibleName(QStringLiteral("接收命令"));
 }

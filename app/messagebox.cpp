@@ -1,6 +1,8 @@
 #include "messagebox.h"
 
+#include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <utility>
 
@@ -20,5 +22,12 @@ void MessageBoxService::show(const QString &text, MsgIcon icon, const QString &t
 void MessageBoxService::showModal(const Message &message) const {
     QMessageBox box(message.icon == MsgIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
                     message.title, message.text, QMessageBox::Ok, parent_);
+    // Enter (the default button) and Escape (the only button) close it. The focus goes back
+    // where it was, which not every window manager (nor none at all) restores by itself.
+    const QPointer<QWidget> focus = QApplication::focusWidget();
     box.exec();
+    if (focus) {
+        focus->activateWindow();
+        focus->setFocus(Qt::OtherFocusReason);
+    }
 }

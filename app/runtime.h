@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringView>
+#include <QtNumeric>
 
 #include <cmath>
 #include <cstdint>
@@ -60,10 +61,10 @@ template <RuntimeInt T> std::optional<T> RoundedTo(QStringView text) {
 
 // Addition that fails instead of wrapping around.
 template <typename T> std::optional<T> CheckedAdd(T a, T b) {
-    if ((b > 0 && a > std::numeric_limits<T>::max() - b) ||
-        (b < 0 && a < std::numeric_limits<T>::min() - b))
+    T sum;
+    if (qAddOverflow(a, b, &sum))
         return std::nullopt;
-    return static_cast<T>(a + b);
+    return sum;
 }
 
 // Decimal text of an integer: no leading zeros, no blanks, '-' when negative.

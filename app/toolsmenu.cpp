@@ -13,8 +13,12 @@ void frmMain::buildToolsMenu() {
     ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
     ToolsMenu->setAccessibleName(QStringLiteral("工具"));
     // One line a tool, in the order the menu lists them.
+    AddTool(QStringLiteral("查找模块…"), QKeySequence(Qt::CTRL | Qt::Key_F),
+            &frmMain::FindModule_Click);
     recordAction_ =
         AddTool(QStringLiteral("开始记录…"), Qt::CTRL | Qt::Key_R, &frmMain::Record_Click);
+    AddTool(QStringLiteral("趋势图…"), QKeySequence(Qt::CTRL | Qt::Key_T),
+            &frmMain::mnuTrend_Click);
 }
 
 QAction *frmMain::AddTool(const QString &text, const QKeySequence &keys,

@@ -7,11 +7,11 @@ several times; prints a table and writes docs/performance-figures.md (or --out).
 
     bench/bench.py [--runs N] [--seconds S] [--out FILE]
 
-With --cpu only the CPU of polling at 50 ms is measured: plainly, with the accessibility
-bridge on (a session bus and QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1), and with a listener on
-that bus as a screen reader has one. --baseline DIR adds the same for the executable in
-DIR (another build's bin/), run by run in turn with this one, so both meet the same
-machine.
+With --cpu only the CPU of polling at 50 ms is measured: plainly, with the trend window
+open beside the window (Ctrl+T), with the accessibility bridge on (a session bus and
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1), and with a listener on that bus as a screen reader
+has one. --baseline DIR adds the same for the executable in DIR (another build's bin/),
+run by run in turn with this one, so both meet the same machine.
 
     bench/bench.py --cpu [--baseline DIR] [--runs N] [--seconds S]
 """
@@ -89,7 +89,8 @@ class Rig:
         number = next(n for n in range(50, 200) if not os.path.exists(f"/tmp/.X{n}-lock"))
         self.display = f":{number}"
         xvfb = subprocess.Popen(
-            ["Xvfb", self.display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            # Room for the trend window beside the window, so both are painted.
+            ["Xvfb", self.display, "-screen", "0", "1600x768x24", "-nolisten", "tcp"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(xvfb)
         self.env = dict(os.environ, DISPLAY=self.display, QT_QPA_PLATFORM="xcb")
@@ -154,8 +155,9 @@ class Rig:
         shutil.rmtree(self.work, ignore_errors=True)
 
 
-def run_program(interval, seconds, bin_dir=BIN, a11y=None):
-    """The program polls at `interval` ms (or idles with None) for `seconds`."""
+def run_program(interval, seconds, bin_dir=BIN, a11y=None, trend=False):
+    """The program polls at `interval` ms (or idles with None) for `seconds`; with trend,
+    the trend window is open."""
     rig = Rig(bin_dir, a11y)
     try:
         program, startup = rig.start_program()
@@ -164,6 +166,9 @@ def run_program(interval, seconds, bin_dir=BIN, a11y=None):
             rig.click(TIMER_FIELD)
             rig.xdo("key", "ctrl+a", "type", str(interval))
             rig.click(CYCLE_BUTTON)
+        if trend:
+            rig.xdo("key", "ctrl+t")
+            time.sleep(1)
         cpu0, t0 = cpu_seconds(program.pid), time.monotonic()
         time.sleep(seconds)
         cpu = (cpu_seconds(program.pid) - cpu0) / (time.monotonic() - t0)
@@ -213,6 +218,18 @@ def run_latency():
     return {k: float(v) for k, v in re.findall(r"(\w+) ([\d.]+)", out)}
 
 
+def run_search():
+    out = subprocess.run([os.path.join(BIN, "bench_search"), "20"], capture_output=True,
+                         text=True, check=True).stdout
+    return {k: float(v) for k, v in re.findall(r"(\w+) ([\d.]+)", out)}
+
+
+def run_trendstore():
+    out = subprocess.run([os.path.join(BIN, "bench_trendstore")], capture_output=True,
+                         text=True, check=True).stdout
+    return {k: float(v) for k, v in re.findall(r"(\w+) ([\d.]+)", out)}
+
+
 def summary(runs, key):
     values = [r[key] for r in runs]
     median = statistics.median(values)
@@ -231,8 +248,9 @@ def machine():
     return f"{model}, {os.cpu_count()} cores, Linux {platform.release()}, Qt {qt}"
 
 
-CPU_CONFIGS = [(None, "plain"), ("bridge", "accessibility bridge on"),
-               ("reader", "bridge on, a screen reader listening")]
+CPU_CONFIGS = [((None, False), "plain"), ((None, True), "trend window open"),
+               (("bridge", False), "accessibility bridge on"),
+               (("reader", False), "bridge on, a screen reader listening")]
 
 
 def cpu_table(args):
@@ -244,7 +262,8 @@ def cpu_table(args):
         print(f"run {run + 1} of {args.runs}", file=sys.stderr)
         for config, _ in CPU_CONFIGS:
             for build, bin_dir in builds:
-                results[(build, config)].append(run_program(50, args.seconds, bin_dir, config))
+                results[(build, config)].append(
+                    run_program(50, args.seconds, bin_dir, *config))
     table = ["| CPU while polling at 50 ms (% of one core) | "
              + " | ".join(b for b, _ in builds) + " |", "|---" * (len(builds) + 1) + "|"]
     for config, label in CPU_CONFIGS:
@@ -269,14 +288,16 @@ def main():
         return
 
     results = {name: [] for name in ("latency", "poll50", "poll1000", "idle", "mbpoll50",
-                                     "startup")}
+                                     "startup", "search", "trendstore")}
     for run in range(args.runs):
         print(f"run {run + 1} of {args.runs}", file=sys.stderr)
         results["latency"].append(run_latency())
+        results["search"].append(run_search())
         results["poll50"].append(run_program(50, args.seconds))
         results["poll1000"].append(run_program(1000, args.seconds))
         results["idle"].append(run_program(None, args.seconds))
         results["mbpoll50"].append(run_mbpoll(50, args.seconds))
+        results["trendstore"].append(run_trendstore())
     for _ in range(10):
         results["startup"].append(run_startup())
 
@@ -305,7 +326,14 @@ def main():
         ("Peak resident memory, program idle (MiB)", s("idle", "rss_mib"), ""),
         ("Peak resident memory, mbpoll (MiB)", s("mbpoll50", "rss_mib"), ""),
         ("Start-up, process start to window mapped (ms), 10 starts", s("startup", "startup_ms"), "< 300"),
+        ("Search, a device where nothing answers, four rates, max (ms)", s("search", "silent_max_ms"), "≤ 600"),
+        ("Search, a device that babbles at every rate, max (ms)", s("search", "babbling_max_ms"), "≤ 600"),
+        ("Trend store, memory grown by 24 h at 20 Hz (1.7 M readings, MiB)", s("trendstore", "store_growth_mib"), "< 50"),
+        ("Trend store, time to add a reading (µs)", s("trendstore", "add_us"), ""),
+        ("Trend store, one refresh of everything after 24 h (ms)", s("trendstore", "refresh_everything_ms"), ""),
     ]
+    rows += [(f"Search, module found at {rate} baud, median (ms)", s("search", f"found_{rate}_p50_ms"), "")
+             for rate in (19200, 9600, 4800, 14400)]
     table = ["| measure | median (min–max) | target |", "|---|---|---|"]
     table += [f"| {a} | {b} | {c} |" for a, b, c in rows]
     text = "\n".join(table)

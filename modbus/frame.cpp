@@ -17,25 +17,17 @@ std::uint16_t Crc16Value(std::span<const std::uint8_t> bytes) {
 }
 
 QString FormatHex(std::uint8_t bb) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    const QChar text[2] = {QLatin1Char(kDigits[bb >> 4]), QLatin1Char(kDigits[bb & 0x0F])};
-    return QString(text, 2);
+    return QString::fromLatin1(QByteArray(1, static_cast<char>(bb)).toHex().toUpper());
 }
 
 QString RequestText(const RequestFrame &frame) {
-    QString text;
-    text.reserve(3 * static_cast<qsizetype>(frame.size()));
-    for (const std::uint8_t byte : frame)
-        text += FormatHex(byte) + QLatin1Char(' ');
-    return text;
+    return QString::fromLatin1(ToBytes(frame).toHex(' ').toUpper()) + u' ';
 }
 
 QString ReplyText(const QByteArray &bytes) {
-    QString text;
-    text.reserve(3 * bytes.size());
-    for (const char byte : bytes)
-        text += QLatin1Char(' ') + FormatHex(static_cast<std::uint8_t>(byte));
-    return text;
+    if (bytes.isEmpty())
+        return {};
+    return u' ' + QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 } // namespace modbus

@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
+  # Qt Charts; its CMake files need the OpenGL module, which Debian's package does not pull in
+  qt6-charts-dev libqt6opengl6-dev
   libmodbus-dev
   fonts-noto-cjk
   xvfb xauth x11-utils xdotool imagemagick

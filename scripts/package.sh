@@ -22,6 +22,9 @@ cmake --build "$build" -j"$(nproc)" --target sensor-companion sensor-companion-p
 rm -f "$build"/sensor-companion_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/sensor-companion_*.deb)
+# dpkg-shlibdeps names the libraries the program links; the trend window needs Qt Charts.
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6charts6' ||
+  { echo "the package does not depend on Qt Charts: $(dpkg-deb -f "$deb" Depends)" >&2; exit 1; }
 
 echo "== lintian"
 lintian --fail-on error,warning --display-info --pedantic "$deb"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Renders the window under Xvfb, talking to the simulator, into docs/window.png: the
 # window polls once a second for a few seconds, so it shows a reading, the last request
-# and reply, the lamp and both counters.
+# and reply, the lamp and both counters. Then docs/window-trend.png: the window polls every
+# 50 ms with the trend window open beside it, and a coefficient of 1.0500 is written half
+# way, so the chart shows the step and its marker.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -17,7 +19,7 @@ printf '4,19200\r\n' > "$work/comm.set"
 "$build/bin/sensor-sim" --link "$work/COM4" > "$work/sim.log" &
 pids+=($!)
 # Xvfb picks a free display itself and names it once it is ready.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$work/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1600x768x24 -nolisten tcp 3> "$work/display" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/sim.log" ] && [ -s "$work/display" ] && break; sleep 0.1; done
 display=":$(cat "$work/display")"
@@ -37,3 +39,15 @@ mkdir -p "$root/docs"
 # Xvfb has no window manager, so the window sits at 0,0.
 DISPLAY=$display import -window root -crop 834x653+0+0 +repage "$root/docs/window.png"
 echo "wrote docs/window.png"
+
+x() { DISPLAY=$display xdotool "$@"; }
+x mousemove 596 468 click 1                           # "停止"
+x mousemove 168 468 click 1 key ctrl+a type 50        # "定时时长(ms)"
+x mousemove 452 468 click 1                           # "循环"
+x key ctrl+t                                          # the trend window, placed beside
+sleep 20
+x mousemove 572 155 click 1 key ctrl+a type 1.0500    # "量程缩放系数"
+x mousemove 749 155 click 1                           # its "写入"
+sleep 20
+DISPLAY=$display import -window root -crop 1555x653+0+0 +repage "$root/docs/window-trend.png"
+echo "wrote docs/window-trend.png"

@@ -7,7 +7,21 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
+
+namespace {
+
+// Longer than any pause inside one frame from a USB adapter or a pseudo-terminal.
+constexpr std::chrono::milliseconds kEchoQuiet{100};
+
+// Function 3 and the module's address read: a reply to either starts with a byte count or
+// an address where the request has a register address, so it never repeats the request.
+bool IsReadRequest(const QByteArray &request) {
+    return request.size() > 1 && (request[1] == 0x03 || request[1] == 0x25);
+}
+
+} // namespace
 
 MSComm::MSComm(SettingsPlace place, QObject *parent)
     : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)),
@@ -17,6 +31,12 @@ MSComm::MSComm(SettingsPlace place, QObject *parent)
       }) {
     connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
     connect(port_, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
+    echoQuiet_.setSingleShot(true);
+    echoQuiet_.setInterval(kEchoQuiet);
+    connect(&echoQuiet_, &QTimer::timeout, this, [this] {
+        keep(endEchoCheck());
+        raiseIfThresholdReached();
+    });
 }
 
 MSComm::~MSComm() = default;
@@ -72,8 +92,15 @@ bool MSComm::portOpen() const {
     return port_->isOpen() && !deviceLost_;
 }
 
+bool MSComm::setDevicePath(const QString &path) {
+    if (portOpen())
+        return false;
+    devicePath_ = path;
+    return true;
+}
+
 QString MSComm::deviceName() const {
-    return PortDevice(commPort_, place_);
+    return devicePath_.isEmpty() ? PortDevice(commPort_, place_) : devicePath_;
 }
 
 bool MSComm::setPortOpen(bool open) {
@@ -103,6 +130,9 @@ void MSComm::closeAndForget() {
     emptiedSinceRead_ = false;
     buffer_.clear();
     forgetRaisedEvents();
+    echoQuiet_.stop();
+    echoMatched_ = -1;
+    echoMode_ = false;
 }
 
 bool MSComm::setInputMode(std::int16_t mode) {
@@ -129,6 +159,10 @@ bool MSComm::setInBufferCount(std::int16_t count) {
     }
     buffer_.clear();
     forgetRaisedEvents();
+    if (echoMatched_ > 0) { // the start of a copy is gone: its rest cannot be told apart
+        echoQuiet_.stop();
+        echoMatched_ = -1;
+    }
     return true;
 }
 
@@ -167,6 +201,10 @@ bool MSComm::setOutput(const QByteArray &bytes) {
     if (port_->write(bytes) != bytes.size())
         return false;
     port_->flush(); // hand the request to the driver now, not at the next loop turn
+    echoQuiet_.stop();
+    sent_ = bytes;
+    sentReads_ = IsReadRequest(bytes);
+    echoMatched_ = bytes.isEmpty() ? -1 : 0;
     return true;
 }
 
@@ -190,13 +228,49 @@ void MSComm::takeIncoming() {
         return;
     emptiedSinceRead_ = false;
     postLineErrors();
+    keep(takeEcho(chunk));
+    raiseIfThresholdReached();
+}
+
+void MSComm::keep(const QByteArray &bytes) {
     const qsizetype room = kInBufferSize - buffer_.size();
-    buffer_.append(chunk.first(std::min(room, chunk.size())));
-    if (chunk.size() > room && !overflowRaised_) {
+    buffer_.append(bytes.first(std::min(room, bytes.size())));
+    if (bytes.size() > room && !overflowRaised_) {
         overflowRaised_ = true;
         post(ReceiveOverflow);
     }
-    raiseIfThresholdReached();
+}
+
+// The first bytes after a request are compared with it, in whatever pieces they come, and
+// held back while they match. A whole copy after a read request is the adapter's echo: the
+// port is then in echo mode and the copy goes. In echo mode the copy after a write goes
+// too; the module's reply, which repeats a write, follows it. Otherwise a write's copy is
+// the module's reply and stays. Returns what the program is to see.
+QByteArray MSComm::takeEcho(const QByteArray &chunk) {
+    if (echoMatched_ < 0)
+        return chunk;
+    const qsizetype n = std::min(chunk.size(), sent_.size() - echoMatched_);
+    if (chunk.first(n) != sent_.sliced(echoMatched_, n))
+        return endEchoCheck() + chunk;
+    echoMatched_ += n;
+    if (echoMatched_ < sent_.size()) {
+        echoQuiet_.start();
+        return {};
+    }
+    echoQuiet_.stop();
+    echoMatched_ = -1;
+    echoMode_ = echoMode_ || sentReads_;
+    return echoMode_ ? chunk.sliced(n) : sent_ + chunk.sliced(n);
+}
+
+// No copy came: what matched so far is handed on, and a read's reply has shown that the
+// adapter does not echo (any more).
+QByteArray MSComm::endEchoCheck() {
+    echoQuiet_.stop();
+    const QByteArray held = sent_.first(echoMatched_);
+    echoMatched_ = -1;
+    echoMode_ = echoMode_ && !sentReads_;
+    return held;
 }
 
 void MSComm::onPortError(QSerialPort::SerialPortError error) {

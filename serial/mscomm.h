@@ -3,13 +3,15 @@
 // QSerialPort. It keeps the published properties of a classic comm control (CommPort,
 // Settings, PortOpen, InputMode, InputLen, InBufferCount, OutBufferCount, SThreshold,
 // RThreshold, Output, Input, CommEvent) and raises OnComm on the owner's thread.
-// Its events go through an EventQueue (see there for why they wait).
+// Its events go through an EventQueue (see there for why they wait). Beneath them it takes
+// out what an RS-485 adapter that echoes its own transmission hands back (see takeEcho).
 
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 #include "eventqueue.h"
 #include "linecounters.h"
@@ -76,7 +78,15 @@ public:
     QByteArray input();
     std::int16_t commEvent() const { return commEvent_; }
 
-    // The device the port number maps to, for messages and diagnostics.
+    // The adapter on the open port hands back every request before the reply, and those
+    // copies are taken out. Off whenever the port is opened; recognised by itself.
+    bool echoMode() const { return echoMode_ && portOpen(); }
+
+    // A device opened by its own name ("/dev/ttyUSB0", "COM20") instead of a port number,
+    // for a search of every device; empty goes back to the port number. Refused while open.
+    bool setDevicePath(const QString &path);
+
+    // The device the port opens: the path given, else where the port number maps to.
     QString deviceName() const;
 
     class EventHold {
@@ -98,6 +108,9 @@ signals:
 
 private:
     void takeIncoming();
+    void keep(const QByteArray &bytes);
+    QByteArray takeEcho(const QByteArray &chunk);
+    QByteArray endEchoCheck();
     void onPortError(QSerialPort::SerialPortError error);
     void markLost();
     bool applySettings();
@@ -110,6 +123,7 @@ private:
     SettingsPlace place_;
     QSerialPort *port_;
     std::int16_t commPort_ = 1;
+    QString devicePath_;
     QString settings_ = QStringLiteral("9600,N,8,1");
     std::int16_t inputMode_ = 0;
     std::int16_t inputLen_ = 0;
@@ -123,5 +137,11 @@ private:
     bool deviceLost_ = false;       // the port reads closed although Qt has not closed it yet
     bool emptiedSinceRead_ = false; // see JudgePortError
     LineErrorWatch lineErrors_;
+
+    QByteArray sent_;            // the last request written
+    bool sentReads_ = false;     // ...was a read, which its own bytes never answer
+    qsizetype echoMatched_ = -1; // its bytes matched by the first ones back; -1: not comparing
+    bool echoMode_ = false;
+    QTimer echoQuiet_; // a copy that stops short is no copy
     EventQueue events_;
 };

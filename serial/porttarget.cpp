@@ -41,10 +41,11 @@ PortTarget PortTargetOf(int portNumber, const SettingsPlace &place) {
     return target;
 }
 
-QString PortToolTip(int portNumber, const SettingsPlace &place) {
+QString PortToolTip(int portNumber, const SettingsPlace &place, bool echoing) {
     const PortTarget target = PortTargetOf(portNumber, place);
-    return QStringLiteral("COM%1 → %2\n%3")
-        .arg(portNumber)
-        .arg(target.device,
-             target.present ? QStringLiteral("设备当前存在") : QStringLiteral("设备当前不存在"));
+    const QString text = QStringLiteral("COM%1 → %2\n%3")
+                             .arg(portNumber)
+                             .arg(target.device, target.present ? QStringLiteral("设备当前存在")
+                                                                : QStringLiteral("设备当前不存在"));
+    return echoing ? text + QStringLiteral("\n适配器回显发送数据，已自动忽略") : text;
 }

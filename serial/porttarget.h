@@ -15,5 +15,6 @@ struct PortTarget {
 
 PortTarget PortTargetOf(int portNumber, const SettingsPlace &place);
 
-// "COM5 → /dev/serial/by-id/usb-…-if00-port0" and, on a second line, whether it is there.
-QString PortToolTip(int portNumber, const SettingsPlace &place);
+// "COM5 → /dev/serial/by-id/usb-…-if00-port0" and, on a second line, whether it is there;
+// `echoing`: a third line says that the adapter's echo is being taken out.
+QString PortToolTip(int portNumber, const SettingsPlace &place, bool echoing = false);

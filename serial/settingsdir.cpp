@@ -51,15 +51,24 @@ SettingsPlace::SettingsPlace(QString ownDir, QString fallbackDir)
     : own(std::move(ownDir)), fallback(std::move(fallbackDir)) {}
 
 SettingsPlace DecideSettingsPlace(const QString &programDir, bool installed,
-                                  const QString &userConfigDir) {
+                                  const QString &userConfigDir,
+                                  const QStringList &systemConfigDirs) {
     if (!installed)
         return SettingsPlace(programDir);
+    const auto ours = [](const QString &dir) {
+        return QDir(dir).filePath(QString::fromLatin1(kConfigFolder));
+    };
     // Without a configuration directory nothing can be saved, but an administrator's
     // default still opens the port.
-    const QString own = userConfigDir.isEmpty()
-                            ? QString()
-                            : QDir(userConfigDir).filePath(QString::fromLatin1(kConfigFolder));
-    return SettingsPlace(own, programDir);
+    const QString own = userConfigDir.isEmpty() ? QString() : ours(userConfigDir);
+    QString fallback = systemConfigDirs.isEmpty() ? QString() : ours(systemConfigDirs.first());
+    for (const QString &dir : systemConfigDirs) {
+        if (QFileInfo(ours(dir)).isDir()) {
+            fallback = ours(dir);
+            break;
+        }
+    }
+    return SettingsPlace(own, fallback);
 }
 
 bool RunsInstalled(const QString &programDir) {
@@ -81,7 +90,10 @@ bool RunsInstalled(const QString &programDir) {
 }
 
 SettingsPlace SettingsPlaceOf(const QString &programDir) {
-    return DecideSettingsPlace(
-        programDir, RunsInstalled(programDir),
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    // The generic location, not the application's: the window and the port command have
+    // different names but share one folder.
+    const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QStringList system = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    system.removeAll(user);
+    return DecideSettingsPlace(programDir, RunsInstalled(programDir), user, system);
 }

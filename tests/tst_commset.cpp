@@ -218,35 +218,43 @@ private slots:
     }
 
     // Run from a build tree, everything stays beside the program; installed, the user's own
-    // directory is written (created on the first save) and the administrator's default
-    // beside the program is only read, until the user has a comm.set of their own.
+    // directory is written (created on the first save) and the administrator's default in
+    // the system's configuration directory is only read, until the user has a comm.set of
+    // their own.
     void settingsPlace() {
         QTemporaryDir root;
         QVERIFY(root.isValid());
         const QString program = root.filePath(QStringLiteral("bin"));
         const QString config = root.filePath(QStringLiteral("home/.config"));
+        const QStringList system = {root.filePath(QStringLiteral("etc/xdg")),
+                                    root.filePath(QStringLiteral("usr/etc/xdg"))};
+        const QString admin = system[1] + QStringLiteral("/sensor-companion");
         QVERIFY(QDir().mkpath(program));
+        QVERIFY(QDir().mkpath(admin));
 
-        const SettingsPlace tree = DecideSettingsPlace(program, false, config);
+        const SettingsPlace tree = DecideSettingsPlace(program, false, config, system);
         QCOMPARE(tree.own, program);
         QVERIFY(tree.fallback.isEmpty());
 
-        const SettingsPlace installed = DecideSettingsPlace(program, true, config);
+        // The system directory that holds our folder is the default, not the program's.
+        const SettingsPlace installed = DecideSettingsPlace(program, true, config, system);
         QCOMPARE(installed.own, config + QStringLiteral("/sensor-companion"));
-        QCOMPARE(installed.fallback, program);
+        QCOMPARE(installed.fallback, admin);
+        QCOMPARE(ReadCommSet(installed).status, Status::Missing);
+        QVERIFY(WriteFile(program + QStringLiteral("/comm.set"), "3,9600\r\n"));
         QCOMPARE(ReadCommSet(installed).status, Status::Missing);
 
-        QVERIFY(WriteFile(program + QStringLiteral("/comm.set"), "2,4800\r\n"));
+        QVERIFY(WriteFile(admin + QStringLiteral("/comm.set"), "2,4800\r\n"));
         CommSetContent c = ReadCommSet(installed);
         QVERIFY(c.status == Status::Valid && c.port == 2 && c.rate == 4800);
 
         QVERIFY(WriteCommSet(installed.own, 5, 9600));
         c = ReadCommSet(installed);
         QVERIFY(c.status == Status::Valid && c.port == 5 && c.rate == 9600);
-        QCOMPARE(ReadFile(program + QStringLiteral("/comm.set")), QByteArray("2,4800\r\n"));
+        QCOMPARE(ReadFile(admin + QStringLiteral("/comm.set")), QByteArray("2,4800\r\n"));
 
         // No configuration directory at all: nothing to write, the default still read.
-        const SettingsPlace homeless = DecideSettingsPlace(program, true, QString());
+        const SettingsPlace homeless = DecideSettingsPlace(program, true, QString(), system);
         QVERIFY(homeless.own.isEmpty());
         QCOMPARE(ReadCommSet(homeless).port, std::optional<std::int16_t>(2));
     }

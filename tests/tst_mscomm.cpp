@@ -1,5 +1,6 @@
 // The serial control against a real pseudo-terminal: thresholds, Input, InBufferCount,
-// events held while a modal loop runs, and a device that disappears.
+// events held while a modal loop runs, a device that disappears, and an adapter that
+// echoes what it sends.
 
 #include "pty.h"
 #include "serial/linecounters.h"
@@ -18,6 +19,10 @@
 Q_DECLARE_METATYPE(LineCounters)
 
 namespace {
+
+QByteArray Hex(const char *text) {
+    return QByteArray::fromHex(text);
+}
 
 // Runs whatever delivery is already posted. Events are posted the moment bytes are taken
 // in, so after the bytes are seen in the buffer this shows every event they raise.
@@ -352,6 +357,74 @@ private slots:
         QVERIFY(comm_->setRThreshold(1));
         DeliverPosted();
         QCOMPARE(rec_.events.size(), size_t(2));
+    }
+
+    // The request goes out on a port in or out of echo mode, the line hands back `pieces`;
+    // the program must see exactly `seen`, and the port end in echo mode or not.
+    void adapterEcho_data() {
+        QTest::addColumn<bool>("echoing");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<QByteArray>("seen");
+        QTest::addColumn<bool>("echoAfter");
+        const QByteArray read = Hex("010300000002C40B");
+        const QByteArray reply = Hex("0103040226091AAABB");
+        const QByteArray write = Hex("01060A042710C3A5");
+        const QByteArray refused = Hex("018602C3A1");
+        // A reply that repeats the first five bytes of its request.
+        const QByteArray readAt = Hex("010304000002B433");
+        const QByteArray likeIt = Hex("01030400000001AABB");
+        QTest::newRow("read: echo, then the reply")
+            << false << read << QList{read + reply} << reply << true;
+        QTest::newRow("read: echo cut across reads")
+            << false << read
+            << QList{read.first(3), read.sliced(3) + reply.first(2), reply.sliced(2)} << reply
+            << true;
+        QTest::newRow("write in echo mode: echo, then the reply")
+            << true << write << QList{write.first(5), write.sliced(5), write} << write << true;
+        QTest::newRow("write, no echo: the copy is the reply")
+            << false << write << QList{write} << write << false;
+        QTest::newRow("write refused without echo: echo mode stays")
+            << true << write << QList{refused} << refused << true;
+        QTest::newRow("reply starting like the request, echo mode")
+            << true << readAt << QList{readAt, likeIt} << likeIt << true;
+        QTest::newRow("reply starting like the request, no echo")
+            << false << readAt << QList{likeIt.first(5), likeIt.sliced(5)} << likeIt << false;
+        QTest::newRow("echo stopped: a read leaves echo mode")
+            << true << read << QList{reply} << reply << false;
+        QTest::newRow("part of a copy, then silence")
+            << false << read << QList{read.first(5)} << read.first(5) << false;
+    }
+    void adapterEcho() {
+        QFETCH(bool, echoing);
+        QFETCH(QByteArray, request);
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(QByteArray, seen);
+        QFETCH(bool, echoAfter);
+        openOnPty();
+        if (echoing) { // an address read comes back as it went
+            const QByteArray address = Hex("FA250200000199FE");
+            QVERIFY(comm_->setOutput(address));
+            QCOMPARE(pty_->receive(8), address);
+            pty_->send(address);
+            QTRY_VERIFY(comm_->echoMode());
+        }
+        QVERIFY(comm_->setOutput(request));
+        QCOMPARE(pty_->receive(request.size()), request);
+        QVERIFY(comm_->setRThreshold(std::int16_t(seen.size())));
+        for (const QByteArray &piece : pieces) { // each taken in a read of its own
+            pty_->send(piece);
+            QVERIFY(pty_->waitUntilQueued(int(piece.size())));
+            DeliverPosted();
+        }
+        QTRY_COMPARE(rec_.events.size(), size_t(1));
+        QCOMPARE(rec_.events[0], std::int16_t(MSComm::Receive));
+        QCOMPARE(comm_->input(), seen);
+        QCOMPARE(comm_->echoMode(), echoAfter);
+
+        // Opened again, the port starts without echo mode.
+        QVERIFY(comm_->setPortOpen(false));
+        QVERIFY(!comm_->echoMode());
     }
 
     void lineErrorsFromTheDriversCounters_data() {

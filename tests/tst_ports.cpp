@@ -2,12 +2,14 @@
 // by its stable name, so it survives re-plugging.
 
 #include "portlinks.h"
+#include "portsystem.h"
 #include "serial/portmap.h"
 #include "serial/porttarget.h"
 
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -139,6 +141,42 @@ private slots:
 
         QVERIFY(UnlinkPort(QStringLiteral("4"), place).done);
         QVERIFY(PortLink(4, place.own).isEmpty());
+    }
+
+    // A lock names its process in its first line. One that still runs keeps the device; one
+    // that has ended only blocks users who may not remove its file (tried by hand as nobody).
+    void lockRefusal_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("refusal"); // %1: the running process's id
+
+        QTest::newRow("running process")
+            << QByteArray("%1\nsensor-companion\nhost\n") << "process %1 (sensor-companion) of";
+        QTest::newRow("own ended process") << QByteArray("999999999\nsensor-companion\n") << "";
+        QTest::newRow("not a process id") << QByteArray("garbage\n") << "";
+        QTest::newRow("empty lock") << QByteArray() << "";
+    }
+
+    void lockRefusal() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, refusal);
+        QProcess running;
+        running.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(running.waitForStarted());
+        const QString pid = QString::number(running.processId());
+        QTemporaryDir locks;
+        QVERIFY(locks.isValid());
+        QFile lock(locks.filePath(QStringLiteral("LCK..null")));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(content.replace("%1", pid.toLatin1()));
+        lock.close();
+
+        const QString why = portsystem::LockRefusal(QStringLiteral("/dev/null"), {locks.path()});
+        running.terminate();
+        running.waitForFinished();
+        if (refusal.isEmpty())
+            QCOMPARE(why, QString());
+        else
+            QVERIFY2(why.contains(refusal.arg(pid)), qPrintable(why));
     }
 };
 

@@ -614,6 +614,51 @@ private slots:
         QCOMPARE(seen.title, appinfo::Title());
         QCOMPARE(seen.icon, QMessageBox::NoIcon);
     }
+
+    // Tab and Shift+Tab go round the whole window and come back where they began; no
+    // element keeps the focus, the multi-line reply box included.
+    void keyboardGoesRoundTheWindow() {
+        frmMain &w = start();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        for (const auto modifier : {Qt::NoModifier, Qt::ShiftModifier}) {
+            w.txtStationID->setFocus();
+            QStringList visited;
+            do {
+                QWidget *before = QApplication::focusWidget();
+                QTest::keyClick(before, Qt::Key_Tab, modifier);
+                QVERIFY2(QApplication::focusWidget() != before,
+                         qPrintable(before->objectName() + QStringLiteral(" keeps the focus")));
+                visited << QApplication::focusWidget()->objectName();
+            } while (QApplication::focusWidget() != w.txtStationID && visited.size() < 50);
+            QCOMPARE(QApplication::focusWidget(), w.txtStationID);
+            QVERIFY2(visited.contains(QStringLiteral("txtState")), qPrintable(visited.join(u' ')));
+        }
+    }
+
+    // Enter and Escape close a message box, and the focus is back on the button pressed.
+    void messageBoxClosesFromTheKeyboard() {
+        frmMain &w = start(); // no port: "单次" has a message to show
+        w.messages().setPresenter({});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        for (const auto key : {Qt::Key_Return, Qt::Key_Escape}) {
+            w.comDoOnce->setFocus();
+            bool closed = false;
+            QTimer press;
+            connect(&press, &QTimer::timeout, [&] {
+                if (QWidget *box = QApplication::activeModalWidget()) {
+                    QTest::keyClick(box, key);
+                    closed = !box->isVisible();
+                    press.stop();
+                }
+            });
+            press.start(5);
+            QTest::keyClick(w.comDoOnce, Qt::Key_Space);
+            QVERIFY(closed);
+            QTRY_COMPARE(QApplication::focusWidget(), w.comDoOnce);
+        }
+    }
 };
 
 QTEST_MAIN(TstStartup)

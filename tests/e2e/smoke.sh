@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Black-box start of the built program under Xvfb: in a program directory of its own with
 # a comm.set and a COM4 link to the simulator, it must open the port and send nothing.
+# Then, polling every 50 ms, SIGTERM (a logout, a kill) must end it at once with status 0,
+# the port closed and its lock file gone, as closing the window would.
 #   smoke.sh SENSOR_COMPANION SENSOR_SIM
 set -euo pipefail
 program=$1
@@ -46,3 +48,21 @@ if grep -q ' rx ' "$work/sim.log"; then
   echo "FAIL: the program sent at start-up:"; grep ' rx ' "$work/sim.log"; exit 1
 fi
 echo "ok: the window is up, $device is open, nothing was sent"
+
+# Polling at 50 ms: the interval box and "循环" (no window manager, so the window sits at 0,0).
+DISPLAY=$display xdotool mousemove 168 468 click 1 key ctrl+a type 50
+DISPLAY=$display xdotool mousemove 452 468 click 1
+for _ in $(seq 100); do [ "$(grep -c ' rx ' "$work/sim.log")" -ge 5 ] && break; sleep 0.05; done
+[ "$(grep -c ' rx ' "$work/sim.log")" -ge 5 ] || { echo "FAIL: no polling"; exit 1; }
+lock=/run/lock/LCK..$(echo "${device#/dev/}" | tr / _)
+[ -e "$lock" ] || [ ! -w /run/lock ] || { echo "FAIL: no lock file $lock while polling"; exit 1; }
+
+kill -TERM "$app"
+ended=0
+for _ in $(seq 20); do kill -0 "$app" 2>/dev/null || { ended=1; break; }; sleep 0.1; done
+[ "$ended" -eq 1 ] || { echo "FAIL: still running 2 s after SIGTERM"; exit 1; }
+status=0
+wait "$app" || status=$?
+[ "$status" -eq 0 ] || { echo "FAIL: exit status $status after SIGTERM"; cat "$work/program.out"; exit 1; }
+[ ! -e "$lock" ] || { echo "FAIL: SIGTERM left $lock behind"; exit 1; }
+echo "ok: SIGTERM while polling ended the program at once, status 0, no lock left"

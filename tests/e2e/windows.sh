@@ -5,9 +5,9 @@
 #     prefix's dosdevices/ linked to the simulator: a click on "单次" must send the request
 #     (the simulator's log) and show the simulator's reply and its reading in the window
 #     (read back through the clipboard); "保存设置" rewrites comm.set beside the .exe and
-#     writes nothing elsewhere;
-#  2. installed by the installer, with an administrator's comm.set beside the .exe in
-#     Program Files: the port opens from it, "保存设置" writes the user's own comm.set in
+#     writes nothing elsewhere; Ctrl+T opens the trend window;
+#  2. installed by the installer, with an administrator's comm.set in
+#     %PROGRAMDATA%\sensor-companion: the port opens from it, "保存设置" writes the user's own comm.set in
 #     %LOCALAPPDATA%\sensor-companion and leaves Program Files alone; the Start-menu entry
 #     is there, and the uninstaller removes the program but not the settings.
 #   windows.sh WINEPREFIX ZIP SETUP_EXE SENSOR_SIM SCREENSHOT_PNG
@@ -30,8 +30,9 @@ c_drive=$WINEPREFIX/drive_c
 installed=$c_drive/Program\ Files/sensor-companion
 shortcut=$c_drive/ProgramData/Microsoft/Windows/Start\ Menu/Programs/传感器调试助手.lnk
 local_settings=$c_drive/users/$(id -un)/AppData/Local/sensor-companion
+admin_settings=$c_drive/ProgramData/sensor-companion
 # What an earlier run left in the prefix.
-rm -rf "$c_drive/unpacked" "$installed" "$local_settings" "$shortcut"
+rm -rf "$c_drive/unpacked" "$installed" "$local_settings" "$admin_settings" "$shortcut"
 
 work=$(mktemp -d)
 pids=()
@@ -143,6 +144,26 @@ shown=$(text_of value)
 [ "$shown" = "$((16#$hi$lo))" ] || fail "the window shows '$shown' for register 0 = $hi $lo"
 echo "ok: zip: the request went out, the reply '$reply' and the reading $shown are shown"
 
+# The trend window, drawn with the statically linked Qt Charts, opens on its shortcut.
+xdotool key ctrl+t
+trend=""
+for _ in $(seq 100); do
+  trend=$(xdotool search --onlyvisible --name '^趋势图$' 2>/dev/null | head -n 1 || true)
+  [ -n "$trend" ] && break
+  sleep 0.1
+done
+[ -n "$trend" ] || fail "Ctrl+T opened no trend window"
+sleep 1 # painted
+kill -0 "$program" 2>/dev/null || fail "the program ended with the trend window open"
+# Esc closes it again; on this small screen it covers the window's buttons.
+xdotool key Escape
+for _ in $(seq 50); do
+  xdotool search --onlyvisible --name '^趋势图$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^趋势图$' >/dev/null 2>&1 && fail "Esc left the trend window open"
+echo "ok: zip: the trend window opens and closes"
+
 click save
 wait_saved "$beside/comm.set"
 [ "$(cat "$beside/comm.set")" = $'4,19200\r' ] || fail "the save wrote '$(cat "$beside/comm.set")'"
@@ -157,7 +178,8 @@ for f in sensor-companion.exe uninstall.exe README.txt LICENSE.txt LICENSES/LGPL
   [ -f "$installed/$f" ] || fail "the installer put no $f into Program Files"
 done
 [ -f "$shortcut" ] || fail "no Start-menu entry"
-old_comm_set "$installed/comm.set"
+mkdir -p "$admin_settings"
+old_comm_set "$admin_settings/comm.set"
 start "Program Files/sensor-companion/sensor-companion.exe"
 click once
 replies 2
@@ -165,9 +187,10 @@ click save
 wait_saved "$local_settings/comm.set"
 [ "$(cat "$local_settings/comm.set")" = $'4,19200\r' ] ||
   fail "installed, the save wrote '$(cat "$local_settings/comm.set")'"
-saved "$installed/comm.set" && fail "installed, the save wrote into Program Files"
+saved "$admin_settings/comm.set" && fail "installed, the save wrote into ProgramData"
+[ -e "$installed/comm.set" ] && fail "installed, the save wrote into Program Files"
 stop
-echo "ok: installed: the port opens from Program Files' comm.set, the user's own is in LOCALAPPDATA"
+echo "ok: installed: the port opens from ProgramData's comm.set, the user's own is in LOCALAPPDATA"
 
 wine "$installed/uninstall.exe" /S
 wineserver -w # the uninstaller runs from a copy of itself

@@ -6,14 +6,21 @@
 // (2), the start-address text (1 length byte + text), then pieces, each one length byte
 // (0..64) and its bytes. Arm byte: bits 0-2 the command (comDoOnce, cmdREAD 0-2,
 // cmdReadAdd, cmdChangeID, cmdSet 0, or none: the fuzzer prepares the control itself);
-// bit 3 sets the threshold afterwards anyway, bit 4 the InputLen; bit 7 floods: the pieces
-// are then delivered again and again, unread, past the control's input buffer.
+// bit 3 sets the threshold afterwards anyway, bit 4 the InputLen; bit 5: the adapter
+// echoes: the port is in echo mode before the command, and the request comes back ahead of
+// the pieces' bytes, the pieces' lengths cutting the whole; bit 7 floods: the pieces are
+// then delivered again and again, unread, past the control's input buffer.
+//
+// Whatever the window shows of a reply must be bytes the module sent, in the order it sent
+// them: never the adapter's copy.
 
 #include "fuzzcheck.h"
 #include "fuzzwindow.h"
+#include "modbus/frame.h"
 #include "serial/mscomm.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +63,37 @@ void ResetFields(frmMain &w) {
 // Well past the control's 64 KiB input buffer.
 constexpr qsizetype kFlood = MSComm::kInBufferSize + 4096;
 
+// Each input starts with the port in echo mode or not as it asks, comparing nothing: no
+// state is left from the input before. Reopening the port, the one way out of echo mode
+// besides a read's reply, costs milliseconds, so it is done only when needed.
+void SetEchoMode(FuzzWindow &f, bool echoing) {
+    MSComm &comm = *f.window().MSComm1;
+    if (comm.echoMode() && !echoing) {
+        comm.setPortOpen(false);
+        Require(comm.setPortOpen(true), "COM4 did not open again");
+    }
+    comm.setOutput({}); // nothing sent, nothing to compare
+    if (!echoing || comm.echoMode())
+        return;
+    const QByteArray addressRead = QByteArray::fromHex("FA250200000199FE");
+    comm.setOutput(addressRead);
+    f.sent();
+    f.deliver(addressRead);
+    Require(comm.echoMode(), "an address read's copy did not start echo mode");
+}
+
+// The same cuts over `stream`: each piece as long as before, the rest last.
+std::vector<QByteArray> CutLike(const std::vector<QByteArray> &pieces, const QByteArray &stream) {
+    std::vector<QByteArray> cut;
+    qsizetype at = 0;
+    for (const QByteArray &piece : pieces) {
+        cut.push_back(stream.sliced(at, piece.size()));
+        at += piece.size();
+    }
+    cut.push_back(stream.sliced(at));
+    return cut;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
@@ -71,7 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::int16_t inputLen = in.int16();
     const QByteArray start = in.bytes(in.byte() % 16);
 
+    const bool echoing = (arm & 32) != 0;
+    SetEchoMode(f, echoing);
     ResetFields(w);
+    w.txtState->clear();
     w.txtStartID->setText(QString::fromLatin1(start));
     switch (arm & 7) {
     case 0:
@@ -104,20 +145,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         comm.setInputLen(inputLen);
     w.CmdType = cmdType;
     w.ParamIndex = paramIndex;
-    f.sent(); // the command's request, if any
+    const QByteArray request = f.sent(); // the command's, if any
 
     f.shown.clear(); // a command may refuse a field; only what the bytes cause counts
 
     std::vector<QByteArray> pieces;
     while (!in.atEnd())
         pieces.push_back(in.bytes(in.byte() % 65));
-    for (const QByteArray &piece : pieces) {
-        f.deliver(piece);
-        Require(comm.inBufferCount() <= MSComm::kInBufferSize, "input buffer overran");
-    }
     QByteArray all;
     for (const QByteArray &piece : pieces)
         all += piece;
+    for (const QByteArray &piece :
+         echoing && !request.isEmpty() ? CutLike(pieces, request + all) : pieces) {
+        f.deliver(piece);
+        Require(comm.inBufferCount() <= MSComm::kInBufferSize, "input buffer overran");
+    }
     if ((arm & 128) && !all.isEmpty()) {
         // Nothing reads while the bytes pour in, so the buffer fills and overflows. It is
         // then discarded: showing 64 KiB as hexadecimal text would take a tenth of a second
@@ -137,6 +179,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     f.deliver({});
 
     Require(comm.portOpen(), "the port closed on received bytes");
+    Require(!echoing || comm.echoMode(), "echo mode ended while the adapter echoed");
+    Require((arm & 128) || modbus::ReplyText(all).contains(w.txtState->toPlainText()),
+            "the window shows bytes the module did not send");
     Require(f.sent().isEmpty(), "the receiver wrote to the line");
     Require(f.shown.empty(), "a message box for received bytes");
 

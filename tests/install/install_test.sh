@@ -32,6 +32,10 @@ apt-get install -y -q "$deb" >/dev/null ||
   { apt-get update -q >/dev/null && apt-get install -y -q "$deb" >/dev/null; }
 echo "installed $(dpkg-query -W -f='${Package} ${Version}' sensor-companion)"
 
+# It tests the package, not the machine: a lock that an ended process of another user left
+# on a pseudo-terminal would keep nobody's program from opening that line.
+"$root/scripts/stale-locks.sh" remove
+
 mkdir -p "$home/runtime"
 chmod 700 "$home/runtime"
 chown -R nobody:nogroup "$home"
@@ -95,5 +99,14 @@ for f in /usr/bin/comm.set /usr/bin/COM4; do
   [ ! -e "$f" ] && [ ! -L "$f" ] || { echo "FAIL: $f was written"; fail=1; }
 done
 kill -0 "$app" 2>/dev/null || { echo "FAIL: the program ended"; cat "$work/program.out"; fail=1; }
-[ "$fail" -eq 0 ] && echo "ok: installed, COM4 linked and saved in $saved, the query reached the simulator"
+# A logout ends it with SIGTERM: the port must close and its lock go with it.
+device=$(readlink -f "$home/sim-line")
+lock=/run/lock/LCK..$(echo "${device#/dev/}" | tr / _)
+kill -TERM "$app" 2>/dev/null || true
+for _ in $(seq 20); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+status=0
+wait "$app" || status=$?
+[ "$status" -eq 0 ] || { echo "FAIL: exit status $status after SIGTERM"; fail=1; }
+[ ! -e "$lock" ] || { echo "FAIL: SIGTERM left $lock behind"; fail=1; }
+[ "$fail" -eq 0 ] && echo "ok: installed, COM4 linked and saved in $saved, the query reached the simulator, SIGTERM left no lock"
 exit "$fail"

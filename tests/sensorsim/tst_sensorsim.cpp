@@ -61,9 +61,10 @@ struct ModbusDeleter {
 };
 using Client = std::unique_ptr<modbus_t, ModbusDeleter>;
 
-// libmodbus as the master on the simulator's line, talking to `unit`; empty on failure.
-Client Connect(const QString &link, int unit) {
-    Client client(modbus_new_rtu(link.toLocal8Bit().constData(), 19200, 'N', 8, 1));
+// libmodbus as the master on the simulator's line at `baud`, talking to `unit`; empty on
+// failure. The simulator answers only at its own rate.
+Client Connect(const QString &link, int unit, int baud = 19200) {
+    Client client(modbus_new_rtu(link.toLocal8Bit().constData(), baud, 'N', 8, 1));
     if (!client || modbus_set_slave(client.get(), unit) != 0 ||
         modbus_set_response_timeout(client.get(), 1, 0) != 0 || modbus_connect(client.get()) != 0)
         return nullptr;
@@ -144,7 +145,10 @@ class TstSensorSim : public QObject {
     // A simulator on COM4 with `options`, and a libmodbus master talking to unit 1.
     bool start(const QStringList &options = {}) {
         sim_ = std::make_unique<Simulator>(link(), options);
-        client_ = sim_->isReady() ? Connect(link(), 1) : nullptr;
+        const qsizetype baud = options.indexOf(QStringLiteral("--baud"));
+        client_ = sim_->isReady()
+                      ? Connect(link(), 1, baud < 0 ? 19200 : options.value(baud + 1).toInt())
+                      : nullptr;
         return client_ != nullptr;
     }
     modbus_t *ctx() const { return client_.get(); }

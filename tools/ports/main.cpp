@@ -2,8 +2,11 @@
 //   sensor-companion-ports                    list the serial devices and the COMn links
 //   sensor-companion-ports link N DEVICE      make COMn lead to DEVICE
 //   sensor-companion-ports unlink N           remove the COMn link
-// Exit status: 0 done, 1 refused (the reason on standard error), 2 wrong usage.
+//   sensor-companion-ports find [--use]       find the module on every device and rate
+// Exit status: 0 done (found), 1 refused (nothing answered; the reason on standard error),
+// 2 wrong usage.
 
+#include "find.h"
 #include "portlinks.h"
 #include "portlist.h"
 #include "portsystem.h"
@@ -14,11 +17,15 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: sensor-companion-ports [link N DEVICE | unlink N]\n"
-                          "  (no arguments)   list the serial devices and the COMn links\n"
-                          "  link N DEVICE    make COMn (1 to 16) lead to DEVICE\n"
-                          "  unlink N         remove the COMn link\n"
-                          "See sensor-companion-ports(1).\n";
+constexpr char kUsage[] =
+    "usage: sensor-companion-ports [link N DEVICE | unlink N | find [--use]]\n"
+    "  (no arguments)   list the serial devices and the COMn links\n"
+    "  link N DEVICE    make COMn (1 to 16) lead to DEVICE\n"
+    "  unlink N         remove the COMn link\n"
+    "  find             try every device at 19200, 9600, 4800 and 14400 baud; print\n"
+    "                   PORT<TAB>DEVICE<TAB>RATE<TAB>ADDRESS of the module that answers\n"
+    "  find --use       and make it the window's saved port and rate\n"
+    "See sensor-companion-ports(1).\n";
 
 int Report(const PortCommandResult &result) {
     if (result.done) {
@@ -52,6 +59,9 @@ int main(int argc, char *argv[]) {
         return List(place);
     if (command == QStringLiteral("link") && args.size() == 3)
         return Report(LinkPort(args[1], args[2], place));
+    if (command == QStringLiteral("find") &&
+        (args.size() == 1 || (args.size() == 2 && args[1] == QStringLiteral("--use"))))
+        return FindModule(place, args.size() == 2);
     if (command == QStringLiteral("unlink") && args.size() == 2)
         return Report(UnlinkPort(args[1], place));
     if (args.size() == 1 &&

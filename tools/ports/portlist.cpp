@@ -20,6 +20,8 @@ QString Hex4(quint16 value) {
 QString OpenRefusal(const QSerialPortInfo &info) {
     if (const QString why = portsystem::PermissionRefusal(info.systemLocation()); !why.isEmpty())
         return why;
+    if (const QString why = portsystem::LockRefusal(info.systemLocation()); !why.isEmpty())
+        return why;
     QSerialPort port(info);
     if (port.open(QIODevice::ReadWrite)) {
         port.close();

@@ -3,6 +3,7 @@
 // why the permissions keep a user from a device, and whether COMn links exist at all.
 
 #include <QString>
+#include <QStringList>
 
 namespace portsystem {
 
@@ -14,6 +15,16 @@ QString StableName(const QString &device, const QString &stableDir);
 
 // Why this user may not open device, in one line; empty when the permissions allow it.
 QString PermissionRefusal(const QString &device);
+
+// Where serial-port lock files are kept: where Qt puts them on Debian, and what it links to.
+QStringList LockDirs();
+
+// A lock file of another process that keeps this user from device, in one line with what to
+// do; empty when there is none, or when its process has ended and opening would remove it.
+// holderEnded, when given, tells whether the lock's process has ended (a stale lock).
+// lockDirs: where to look (the tests pass their own).
+QString LockRefusal(const QString &device, const QStringList &lockDirs = LockDirs(),
+                    bool *holderEnded = nullptr);
 
 // Why COMn links cannot be made here; empty where they can.
 QString LinksUnsupported();

@@ -1,5 +1,7 @@
 #include "bridge.hpp"
 
+#include "line_rate.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -114,9 +116,10 @@ public:
     // What to poll() the pty for: whether it takes more once it would not.
     short events() const { return static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)); }
 
-    // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any.
+    // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any;
+    // logged as `kind`.
     void send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
-              std::vector<std::uint8_t> noise = {}) {
+              std::vector<std::uint8_t> noise = {}, const char *kind = "tx") {
         if (fd_ < 0 || bytes.empty()) {
             return;
         }
@@ -137,14 +140,19 @@ public:
                 from, from + static_cast<std::ptrdiff_t>(std::min(size, bytes.size() - at)));
             if (at == 0) {
                 piece.notBefore = earliest;
-                piece.logKind = "tx";
+                piece.logKind = kind;
                 piece.logBytes = bytes;
             } else {
                 piece.pause = std::chrono::milliseconds(faults_.splitGapMs);
             }
         }
-        if (!noise.empty()) {
-            queue_.push_back({noise, {}, {}, "noise", noise});
+        sendNoise(std::move(noise), {});
+    }
+
+    // Bytes that are no reply, logged as noise.
+    void sendNoise(std::vector<std::uint8_t> noise, Clock::time_point earliest) {
+        if (fd_ >= 0 && !noise.empty()) {
+            queue_.push_back({noise, earliest, {}, "noise", noise});
         }
     }
 
@@ -228,7 +236,7 @@ private:
 
 Bridge::Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
                TrafficLog &log)
-    : deviceFd_(deviceFd), device_(device), faults_(faults), log_(log),
+    : deviceFd_(deviceFd), baud_(baud), device_(device), faults_(faults), log_(log),
       // 3.5 character times of 11 bits end a frame. On a pty the program's writes arrive in
       // bursts rather than at line speed, so never less than a few milliseconds.
       gap_(std::max<Clock::duration>(std::chrono::microseconds(38'500'000 / baud),
@@ -308,7 +316,13 @@ void Bridge::releaseFrame(Clock::time_point now) {
     const std::vector<std::uint8_t> frame = std::exchange(request_, {});
     complete_ = false;
     log_.record(lastByte_, "rx", frame);
-    if (hits(++requestCount_, faults_.dropEvery)) {
+    if (faults_.echo) { // the adapter's copy, whatever becomes of the request
+        toProgram_->send(frame, now, {}, "echo");
+    }
+    ++requestCount_;
+    if (!atModuleRate()) {
+        answerAtWrongRate(frame, now);
+    } else if (hits(requestCount_, faults_.dropEvery)) {
         logVerbose("request dropped");
         log_.record(now, "drop", frame);
     } else if (std::ranges::equal(frame, readAddressRequest)) {
@@ -323,6 +337,30 @@ void Bridge::releaseFrame(Clock::time_point now) {
     } else {
         toDevice_->send(frame, now);
     }
+}
+
+// The module hears only its own rate. A terminal that cannot be asked is taken to be set
+// right, as it was before the rate mattered.
+bool Bridge::atModuleRate() const {
+    return lineRate(programFd_).value_or(baud_) == baud_;
+}
+
+void Bridge::answerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::time_point now) {
+    logVerbose("request heard at %d baud, not at %d", lineRate(programFd_).value_or(0), baud_);
+    log_.record(now, "wrongrate", frame);
+    if (!faults_.noiseAtWrongRate) {
+        return;
+    }
+    // As long as the read-address reply, so only its contents can tell it is none.
+    std::vector<std::uint8_t> noise(6);
+    for (std::uint8_t &byte : noise) {
+        byte = static_cast<std::uint8_t>(random_() >> 24);
+    }
+    const std::uint16_t crc = crc16(std::span(noise).first(4));
+    if (noise[4] == (crc & 0xFF) && noise[5] == (crc >> 8)) {
+        noise[5] ^= 0xFF; // by chance a frame: spoil it
+    }
+    toProgram_->sendNoise(std::move(noise), now + std::chrono::milliseconds(faults_.delayMs));
 }
 
 void Bridge::sendCompleteReplies() {

@@ -29,6 +29,11 @@ struct FaultOptions {
     int noiseEvery = 0;
     int noiseCount = 3;
     bool wireTime = false; // pace output at the line speed
+    bool echo = false;     // each request goes back whole before its reply, as from an adapter
+    // A request heard while the program's side is set to another rate than the module's
+    // gets no answer, or with this, bytes that are no frame, as a real module's reply
+    // sampled at the wrong rate.
+    bool noiseAtWrongRate = false;
     std::uint32_t seed = 1;
 };
 
@@ -72,8 +77,12 @@ private:
     void releaseFrame(Clock::time_point now);
     void sendCompleteReplies();
 
+    bool atModuleRate() const;
+    void answerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::time_point now);
+
     int programFd_ = -1;
     int deviceFd_;
+    int baud_;
     SensorDevice &device_;
     FaultOptions faults_;
     TrafficLog &log_;

@@ -46,7 +46,8 @@ const char *usageText() {
            "                  [--stdin-eof-exits] [--log FILE] [fault options]\n"
            "  --link PATH         symlink to create for the program's side of the line\n"
            "  --address N         initial Modbus unit address, 1..247 (default 1)\n"
-           "  --baud B            nominal line speed (default 19200)\n"
+           "  --baud B            the module's rate (default 19200): it answers only while\n"
+           "                      the program's side of the line is set to B\n"
            "  --verbose           log every handled request to stderr\n"
            "  --stdin-eof-exits   exit when standard input reaches end of file\n"
            "  --log FILE          write a traffic log to FILE (see below)\n"
@@ -60,6 +61,10 @@ const char *usageText() {
            "  --noise EVERY[:N]   write N random bytes (default 3) straight after every\n"
            "                      EVERY-th reply\n"
            "  --wire-time         pace output at the line speed, 10 bits per byte\n"
+           "  --echo              write each request back whole before its reply, as an\n"
+           "                      adapter that hears its own transmission does\n"
+           "  --noise-at-wrong-rate  answer a request at another rate than B with six\n"
+           "                      random bytes that are no frame\n"
            "  --seed S            seed for the random bytes and the reading's noise\n"
            "                      (0..4294967295, default 1)\n"
            "Requests and replies are counted from 1 over the whole run: with EVERY 3 the\n"
@@ -79,6 +84,7 @@ const char *usageText() {
            "  drop    the request just received, left unanswered\n"
            "  badcrc  a reply before its CRC was spoiled (the next tx is what went out)\n"
            "  noise   random bytes written after the reply\n"
+           "  echo    a request written back (--echo)\n"
            "  unplug, replug   (no bytes)\n";
 }
 
@@ -103,14 +109,24 @@ bool noise(std::string_view text, FaultOptions &faults) {
 }
 
 const option longOptions[] = {
-    {"link", required_argument, nullptr, 'l'},  {"address", required_argument, nullptr, 'a'},
-    {"baud", required_argument, nullptr, 'b'},  {"log", required_argument, nullptr, 'L'},
-    {"delay", required_argument, nullptr, 'd'}, {"split", required_argument, nullptr, 's'},
-    {"gap", required_argument, nullptr, 'g'},   {"bad-crc", required_argument, nullptr, 'c'},
-    {"drop", required_argument, nullptr, 'D'},  {"noise", required_argument, nullptr, 'n'},
-    {"seed", required_argument, nullptr, 'S'},  {"wire-time", no_argument, nullptr, 'w'},
-    {"verbose", no_argument, nullptr, 'v'},     {"stdin-eof-exits", no_argument, nullptr, 'e'},
-    {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0},
+    {"link", required_argument, nullptr, 'l'},
+    {"address", required_argument, nullptr, 'a'},
+    {"baud", required_argument, nullptr, 'b'},
+    {"log", required_argument, nullptr, 'L'},
+    {"delay", required_argument, nullptr, 'd'},
+    {"split", required_argument, nullptr, 's'},
+    {"gap", required_argument, nullptr, 'g'},
+    {"bad-crc", required_argument, nullptr, 'c'},
+    {"drop", required_argument, nullptr, 'D'},
+    {"noise", required_argument, nullptr, 'n'},
+    {"seed", required_argument, nullptr, 'S'},
+    {"wire-time", no_argument, nullptr, 'w'},
+    {"echo", no_argument, nullptr, 'E'},
+    {"noise-at-wrong-rate", no_argument, nullptr, 'W'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"stdin-eof-exits", no_argument, nullptr, 'e'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
 };
 
 // Returns nullopt and fills `error` when the arguments make no sense.
@@ -118,7 +134,8 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
     Options o;
     FaultOptions &f = o.faults;
     // The options that take a whole number: their range, where they go, and what a refused
-    // value is told. --baud sets the inter-frame silence, and the pace under --wire-time.
+    // value is told. --baud is the only rate the module hears; it also sets the inter-frame
+    // silence, and the pace under --wire-time.
     struct Number {
         int option;
         int min;
@@ -164,6 +181,12 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
             break;
         case 'w':
             f.wireTime = true;
+            break;
+        case 'E':
+            f.echo = true;
+            break;
+        case 'W':
+            f.noiseAtWrongRate = true;
             break;
         case 'v':
             o.verbose = true;

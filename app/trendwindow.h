@@ -1,0 +1,62 @@
+#pragma once
+// The trend window: the value the main window shows, plotted against time from the
+// moment the window was first opened, with the statistics of the visible span and a
+// marker for every confirmed write. Hiding it keeps it collecting.
+
+#include "trendstore.h"
+
+#include <QWidget>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class TrendChartView;
+class QChart;
+class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
+
+class TrendWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit TrendWindow(QWidget *parent = nullptr);
+
+    // A reading as the main window shows it; texts that are no number are left out.
+    void AddReading(const QString &shown);
+    void AddMarker(const QString &what);
+    // The chart as it is drawn now, as a PNG file; false when the file cannot be written.
+    bool ExportPng(const QString &path);
+    // Draws what came in since the last time at once, rather than on the next tick.
+    void Refresh();
+
+    const trend::TrendStore &store() const { return store_; }
+
+    // The spans the chart can show, in the order of the span list.
+    static constexpr qint64 kSpans[] = {60'000, 600'000, 3'600'000, 0}; // 0: everything
+
+signals:
+    void Message(const QString &text);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void ChooseExportFile();
+    void ShowStats(const std::optional<trend::Stats> &stats);
+
+    trend::TrendStore store_;
+    int decimals_ = 0; // of the last reading, for the statistics
+    bool dirty_ = false;
+    QTimer *refreshTimer_;
+
+    QComboBox *span_;
+    QPushButton *export_, *close_;
+    QLineEdit *min_, *max_, *mean_, *last_;
+    TrendChartView *view_;
+    QChart *chart_;
+    QLineSeries *series_;
+    QDateTimeAxis *axisX_;
+    QValueAxis *axisY_;
+};
