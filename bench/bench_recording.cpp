@@ -8,7 +8,7 @@
 //   bench_recording [ROWS] [SECONDS]
 
 #include "benchsetup.h"
-#include "recording/recorder.h"
+#include "app/recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // The parts of a recording's rows that the recordings in the end-to-end tests cannot
 // reach: offsets from UTC other than the machine's own, and fields that need quoting.
 
-#include "recording/csvrows.h"
+#include "app/csvrows.h"
 
 #include <QTimeZone>
 #include <QtTest>
