@@ -18,7 +18,7 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 
 export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=print_stacktrace=1
-export LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=()
