@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -56,6 +57,12 @@ FuzzWindow &FuzzWindow::get() {
     }();
     (void)app;
     static FuzzWindow *instance = new FuzzWindow;
+    // libFuzzer ends with exit(): the window closes its port then, and Qt removes the lock
+    // file it keeps for the line, which would otherwise be left behind.
+    static const bool closesAtExit = [] {
+        return std::atexit([] { instance->window_.reset(); }) == 0;
+    }();
+    (void)closesAtExit;
     return *instance;
 }
 
