@@ -14,7 +14,6 @@ public:
         const auto it = elements_.find(index);
         return it == elements_.end() ? nullptr : it->second;
     }
-    bool contains(int index) const { return elements_.count(index) != 0; }
 
     std::vector<int> indexes() const {
         std::vector<int> result;

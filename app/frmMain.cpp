@@ -3,7 +3,7 @@
 #include "appinfo.h"
 #include "programicon.h"
 #include "serial/mscomm.h"
-#include "serial/porttarget.h"
+#include "serial/ports.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -47,6 +47,8 @@ void frmMain::connectHandlers() {
     });
     connect(cmdCom, &QPushButton::clicked, this, &frmMain::cmdCom_Click);
     connect(MSComm1, &MSComm::OnComm, this, &frmMain::MSComm1_OnComm);
+    // A reply is not decoded into a window the user is being asked about.
+    messages_.setShowingChanged([this](bool showing) { MSComm1->setEventsHeld(showing); });
 
     connect(comDoOnce, &QPushButton::clicked, this, &frmMain::comDoOnce_Click);
     connect(cmdOneM, &QPushButton::clicked, this, &frmMain::cmdOneM_Click);
@@ -84,6 +86,5 @@ QLabel *frmMain::FrontLamp() const {
 }
 
 void frmMain::MsgBox(const QString &text, MsgIcon icon, const QString &title) {
-    const auto hold = MSComm1->holdEvents();
     messages_.show(text, icon, title);
 }

@@ -1,7 +1,7 @@
 #include "fonts.h"
 #include "frmMain.h"
 #include "serial/mscomm.h"
-#include "serial/settingsdir.h"
+#include "serial/ports.h"
 #include "sessionend.h"
 #include "windowstyle.h"
 

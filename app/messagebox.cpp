@@ -11,12 +11,14 @@ MessageBoxService::MessageBoxService(QString applicationTitle, QWidget *parent)
 
 void MessageBoxService::show(const QString &text, MsgIcon icon, const QString &title) {
     const Message message{text, title.isEmpty() ? applicationTitle_ : title, icon};
-    ++showing_;
+    if (showing_++ == 0 && told_)
+        told_(true);
     if (presenter_)
         presenter_(message);
     else
         showModal(message);
-    --showing_;
+    if (--showing_ == 0 && told_)
+        told_(false);
 }
 
 void MessageBoxService::showModal(const Message &message) const {

@@ -28,6 +28,8 @@ public:
 
     // True while a box is open, so periodic work can wait instead of piling up boxes.
     bool isShowing() const { return showing_ > 0; }
+    // Told true when the first box opens and false when the last one closes.
+    void setShowingChanged(std::function<void(bool showing)> told) { told_ = std::move(told); }
 
     void setPresenter(Presenter presenter) { presenter_ = std::move(presenter); }
     const QString &applicationTitle() const { return applicationTitle_; }
@@ -38,5 +40,6 @@ private:
     QString applicationTitle_;
     QWidget *parent_;
     Presenter presenter_;
+    std::function<void(bool)> told_;
     int showing_ = 0;
 };

@@ -92,3 +92,10 @@ bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate) {
     }
     return file.commit();
 }
+
+std::optional<std::int16_t> BaudRateFromText(QStringView text) {
+    const auto rate = rt::RoundedTo<std::int16_t>(text);
+    if (!rate || *rate <= 0)
+        return std::nullopt;
+    return rate;
+}

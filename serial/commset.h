@@ -5,8 +5,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
-#include "settingsdir.h"
+#include "ports.h"
 
 #include <cstdint>
 #include <optional>
@@ -43,3 +44,6 @@ bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate);
 
 // Where WriteCommSet(dir, ...) writes, for messages.
 QString CommSetPath(const QString &dir);
+
+// The baud rate a list text stands for: a number that rounds to 1 .. 32767.
+std::optional<std::int16_t> BaudRateFromText(QStringView text);

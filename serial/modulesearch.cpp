@@ -1,11 +1,8 @@
 #include "modulesearch.h"
 
-#include "linesettings.h"
 #include "modbus/frame.h"
-#include "portlinks.h"
-#include "portmap.h"
-#include "portsystem.h"
-#include "porttarget.h"
+#include "portaccess.h"
+#include "ports.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -98,7 +95,7 @@ QList<SearchCandidate> SearchCandidates(const SettingsPlace &place) {
 FoundPort PortForFound(const SearchCandidate &where, const SettingsPlace &place) {
     if (where.port != 0)
         return {where.port, {}};
-    if (const QString why = portsystem::LinksUnsupported(); !why.isEmpty())
+    if (const QString why = LinksUnsupported(); !why.isEmpty())
         return {0, QStringLiteral("%1 is not one of COM1 to COM16, which the window offers")
                        .arg(where.device)};
     for (int n = 1; n <= 16; ++n) {
@@ -145,14 +142,14 @@ SearchAttempt::Outcome ModuleSearch::openRefusal(const QString &device, QString 
     const QFileInfo node(device);
     if (!node.exists())
         return SearchAttempt::Outcome::Missing;
-    if (!portsystem::PermissionRefusal(device).isEmpty()) {
+    if (!PermissionRefusal(device).isEmpty()) {
         detail = node.group();
         return SearchAttempt::Outcome::NoPermission;
     }
 #endif
     // The lock file says who holds the device, or that its holder has ended and left it.
     bool stale = false;
-    const QString lock = portsystem::LockRefusal(device, portsystem::LockDirs(), &stale);
+    const QString lock = LockRefusal(device, LockDirs(), &stale);
     if (!lock.isEmpty()) {
         detail = lock;
         if (stale)
@@ -172,7 +169,7 @@ void ModuleSearch::nextDevice() {
     const SearchCandidate &candidate = candidates_[device_];
     rate_ = 0;
     comm_.setDevicePath(candidate.device);
-    comm_.setSettings(LineSettingsText(kSearchRates[0]));
+    comm_.setSettings(kSearchRates[0]);
     if (!comm_.setPortOpen(true)) {
         QString detail;
         const SearchAttempt::Outcome why = openRefusal(candidate.device, detail);
@@ -196,7 +193,7 @@ void ModuleSearch::tryRate() {
         return;
     heard_.clear();
     comm_.setInBufferCount(0); // what a slower or faster rate left behind is no answer
-    if (!comm_.setSettings(LineSettingsText(rate)) || !comm_.setOutput(modbus::ToBytes(kRequest))) {
+    if (!comm_.setSettings(rate) || !comm_.setOutput(modbus::ToBytes(kRequest))) {
         // The device takes no such rate, or no bytes: nothing can come back at this one.
         wait_.start(0);
         return;

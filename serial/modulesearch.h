@@ -5,7 +5,7 @@
 // and the serial control's events), so a window stays responsive and can cancel.
 
 #include "mscomm.h"
-#include "settingsdir.h"
+#include "ports.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,14 +1,15 @@
 #include "mscomm.h"
 
-#include "linesettings.h"
-#include "portloss.h"
-#include "portmap.h"
-
 #include <QMetaObject>
 
 #include <algorithm>
 #include <chrono>
 #include <utility>
+
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
 
 namespace {
 
@@ -24,18 +25,14 @@ bool IsReadRequest(const QByteArray &request) {
 } // namespace
 
 MSComm::MSComm(SettingsPlace place, QObject *parent)
-    : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)),
-      events_(this, [this](std::int16_t event) {
-          commEvent_ = event;
-          emit OnComm();
-      }) {
+    : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)) {
     connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
-    connect(port_, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
+    connect(port_, &QSerialPort::errorOccurred, this, &MSComm::handleError);
     echoQuiet_.setSingleShot(true);
     echoQuiet_.setInterval(kEchoQuiet);
     connect(&echoQuiet_, &QTimer::timeout, this, [this] {
         keep(endEchoCheck());
-        raiseIfThresholdReached();
+        postReceiveIfDue();
     });
 }
 
@@ -48,43 +45,25 @@ bool MSComm::setCommPort(std::int16_t port) {
     return true;
 }
 
-bool MSComm::setSettings(const QString &settings) {
-    if (!ParseLineSettings(settings))
+bool MSComm::setSettings(std::int32_t baudRate) {
+    if (baudRate <= 0)
         return false;
-    const QString previous = std::exchange(settings_, settings);
+    const std::int32_t previous = std::exchange(baudRate_, baudRate);
     if (portOpen() && !applySettings()) {
-        settings_ = previous;
+        baudRate_ = previous;
         applySettings();
         return false;
     }
     return true;
 }
 
+QString MSComm::settings() const {
+    return QStringLiteral("%1,N,8,1").arg(baudRate_);
+}
+
 bool MSComm::applySettings() {
-    const auto s = ParseLineSettings(settings_);
-    if (!s)
-        return false;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    switch (s->parity) {
-    case 'E':
-        parity = QSerialPort::EvenParity;
-        break;
-    case 'O':
-        parity = QSerialPort::OddParity;
-        break;
-    case 'M':
-        parity = QSerialPort::MarkParity;
-        break;
-    case 'S':
-        parity = QSerialPort::SpaceParity;
-        break;
-    default:
-        break;
-    }
-    return port_->setBaudRate(s->baudRate) &&
-           port_->setDataBits(static_cast<QSerialPort::DataBits>(s->dataBits)) &&
-           port_->setParity(parity) &&
-           port_->setStopBits(s->stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+    return port_->setBaudRate(baudRate_) && port_->setDataBits(QSerialPort::Data8) &&
+           port_->setParity(QSerialPort::NoParity) && port_->setStopBits(QSerialPort::OneStop) &&
            port_->setFlowControl(QSerialPort::NoFlowControl);
 }
 
@@ -119,7 +98,7 @@ bool MSComm::setPortOpen(bool open) {
         return false;
     }
     port_->clear(QSerialPort::AllDirections);
-    lineErrors_.start(port_->handle());
+    lineCounts_ = ReadLineCounters(port_);
     return true;
 }
 
@@ -129,17 +108,10 @@ void MSComm::closeAndForget() {
     deviceLost_ = false;
     emptiedSinceRead_ = false;
     buffer_.clear();
-    forgetRaisedEvents();
+    bufferEmptied();
     echoQuiet_.stop();
     echoMatched_ = -1;
     echoMode_ = false;
-}
-
-bool MSComm::setInputMode(std::int16_t mode) {
-    if (mode != 0 && mode != 1)
-        return false;
-    inputMode_ = mode;
-    return true;
 }
 
 bool MSComm::setInputLen(std::int16_t length) {
@@ -158,7 +130,7 @@ bool MSComm::setInBufferCount(std::int16_t count) {
         port_->readAll(); // anything Qt still holds
     }
     buffer_.clear();
-    forgetRaisedEvents();
+    bufferEmptied();
     if (echoMatched_ > 0) { // the start of a copy is gone: its rest cannot be told apart
         echoQuiet_.stop();
         echoMatched_ = -1;
@@ -174,24 +146,13 @@ bool MSComm::setOutBufferCount(std::int16_t count) {
     return true;
 }
 
-bool MSComm::setSThreshold(std::int16_t threshold) {
-    if (threshold < 0)
-        return false;
-    sThreshold_ = threshold;
-    return true;
-}
-
 bool MSComm::setRThreshold(std::int16_t threshold) {
     if (threshold < 0)
         return false;
     rThreshold_ = threshold;
-    if (threshold == 0 || buffer_.size() < threshold) {
-        // An event still waiting (a message box is open) would report a threshold that no
-        // longer holds; 0 means no receive events at all.
-        receiveRaised_ = false;
-        events_.withdraw(Receive);
-    }
-    raiseIfThresholdReached();
+    if (threshold == 0 || buffer_.size() < threshold)
+        receiveRaised_ = false; // reaching the new threshold raises again
+    postReceiveIfDue();
     return true;
 }
 
@@ -215,8 +176,8 @@ QByteArray MSComm::input() {
         inputLen_ == 0 ? buffer_.size() : std::min<qsizetype>(inputLen_, buffer_.size());
     QByteArray out = buffer_.first(n);
     buffer_.remove(0, n);
-    forgetRaisedEvents();
-    raiseIfThresholdReached(); // what InputLen left behind may reach the threshold again
+    bufferEmptied();
+    postReceiveIfDue(); // what InputLen left behind may reach the threshold again
     return out;
 }
 
@@ -229,7 +190,7 @@ void MSComm::takeIncoming() {
     emptiedSinceRead_ = false;
     postLineErrors();
     keep(takeEcho(chunk));
-    raiseIfThresholdReached();
+    postReceiveIfDue();
 }
 
 void MSComm::keep(const QByteArray &bytes) {
@@ -273,74 +234,138 @@ QByteArray MSComm::endEchoCheck() {
     return held;
 }
 
-void MSComm::onPortError(QSerialPort::SerialPortError error) {
-    // clearError() below reports NoError again.
-    if (error == QSerialPort::NoError || !port_->isOpen() || deviceLost_)
+// Every error Qt reports on an open port, in one place.
+void MSComm::handleError(QSerialPort::SerialPortError error) {
+    if (!port_->isOpen() || deviceLost_)
         return;
-    switch (JudgePortError(error, emptiedSinceRead_)) {
-    case PortTrouble::ExplainedReadFailure:
-        emptiedSinceRead_ = false;
+    switch (error) {
+    case QSerialPort::NoError: // clearError() below reports it again
+        return;
+    case QSerialPort::ReadError:
+        // Bytes the event loop had seen waiting were emptied by InBufferCount before Qt read
+        // them: its read finds nothing and fails once. A device that is really gone keeps
+        // failing, and its next failure is the loss.
+        if (emptiedSinceRead_) {
+            emptiedSinceRead_ = false;
+            break;
+        }
+        [[fallthrough]];
+    case QSerialPort::ResourceError:
+        // Unplugged, or the other end of a pseudo-terminal closed. Qt would go on reporting
+        // it in a tight loop, so the port reads closed from now on and is closed once control
+        // is back in the event loop: closing it inside Qt's own notification is not safe. A
+        // reply that had already arrived is still delivered, before the loss.
+        deviceLost_ = true;
+        post(DeviceLost);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (deviceLost_ && port_->isOpen())
+                    port_->close();
+            },
+            Qt::QueuedConnection);
         break;
-    case PortTrouble::Lost:
-        markLost();
-        break;
-    case PortTrouble::TransmitFault:
+    case QSerialPort::WriteError:
         post(TransmitFault);
         break;
-    case PortTrouble::None:
+    default: // open() failures are reported by its result
         break;
     }
     port_->clearError();
 }
 
-// Qt would go on reporting a lost device in a tight loop, so the port reads closed from now
-// on and is closed as soon as control is back in the event loop: closing it inside Qt's own
-// notification is not safe. A reply that had already arrived is still delivered, before
-// the loss.
-void MSComm::markLost() {
-    deviceLost_ = true;
-    post(DeviceLost);
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (deviceLost_ && port_->isOpen())
-                port_->close();
-        },
-        Qt::QueuedConnection);
+std::optional<MSComm::LineCounters> MSComm::ReadLineCounters(QSerialPort *port) {
+#ifdef Q_OS_LINUX
+    serial_icounter_struct counts{};
+    if (!port->isOpen() || ::ioctl(port->handle(), TIOCGICOUNT, &counts) != 0)
+        return std::nullopt; // pseudo-terminals and some adapters keep no counters
+    return LineCounters{static_cast<std::uint32_t>(counts.brk),
+                        static_cast<std::uint32_t>(counts.frame),
+                        static_cast<std::uint32_t>(counts.parity),
+                        static_cast<std::uint32_t>(counts.overrun + counts.buf_overrun)};
+#else
+    Q_UNUSED(port);
+    return std::nullopt;
+#endif
 }
 
+std::vector<MSComm::Event> MSComm::LineErrorEvents(const LineCounters &before,
+                                                   const LineCounters &after) {
+    // The driver's counters only grow (modulo wrap-around), so any change is a new error.
+    std::vector<Event> events;
+    if (after.breaks != before.breaks)
+        events.push_back(Break);
+    if (after.framing != before.framing)
+        events.push_back(Framing);
+    if (after.parity != before.parity)
+        events.push_back(Parity);
+    if (after.overrun != before.overrun)
+        events.push_back(Overrun);
+    return events;
+}
+
+// A damaged byte arrives as data too, so looking after each read catches every error.
 void MSComm::postLineErrors() {
-    // Indexed by LineError.
-    static constexpr Event kEvents[] = {Break, Framing, Parity, Overrun};
-    for (LineError error : lineErrors_.newErrors(port_->handle()))
-        post(kEvents[static_cast<int>(error)]);
+    if (!lineCounts_)
+        return;
+    const auto now = ReadLineCounters(port_);
+    if (!now)
+        return;
+    for (Event event : LineErrorEvents(*lineCounts_, *now))
+        post(event);
+    lineCounts_ = now;
 }
 
-void MSComm::raiseIfThresholdReached() {
+// The buffer was read or emptied: the next bytes may raise events of their own. A Receive
+// still waiting is judged again when its turn comes.
+void MSComm::bufferEmptied() {
+    receiveRaised_ = false;
+    overflowRaised_ = false;
+}
+
+void MSComm::postReceiveIfDue() {
     if (!portOpen())
         return; // bytes left from a lost device raise nothing new
     if (!receiveRaised_ && rThreshold_ > 0 && buffer_.size() >= rThreshold_) {
         receiveRaised_ = true;
-        post(Receive);
+        if (std::find(pending_.begin(), pending_.end(), Receive) == pending_.end())
+            post(Receive);
     }
 }
 
-// The buffer was read or emptied: the next bytes may raise events of their own, and a
-// Receive event must not arrive afterwards for bytes that are no longer there.
-void MSComm::forgetRaisedEvents() {
-    receiveRaised_ = false;
-    overflowRaised_ = false;
-    events_.withdraw(Receive);
+void MSComm::post(Event event) {
+    pending_.push_back(event);
+    schedule();
 }
 
-MSComm::EventHold::EventHold(MSComm *comm) : comm_(comm) {
-    if (comm_)
-        comm_->events_.hold();
+void MSComm::setEventsHeld(bool held) {
+    held_ = held;
+    schedule();
 }
 
-MSComm::EventHold::EventHold(EventHold &&other) noexcept : comm_(std::exchange(other.comm_, {})) {}
+void MSComm::schedule() {
+    if (scheduled_ || held_ || pending_.empty())
+        return;
+    scheduled_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { deliverNext(); }, Qt::QueuedConnection);
+}
 
-MSComm::EventHold::~EventHold() {
-    if (comm_)
-        comm_->events_.release();
+// A Receive raises OnComm only if the buffer holds the threshold now: bytes emptied or a
+// threshold changed while it waited leave nothing stale to report.
+void MSComm::deliverNext() {
+    scheduled_ = false;
+    if (delivering_ || held_ || pending_.empty())
+        return;
+    const Event event = pending_.front();
+    pending_.pop_front();
+    if (event == Receive && (rThreshold_ == 0 || buffer_.size() < rThreshold_)) {
+        receiveRaised_ = false;
+    } else {
+        commEvent_ = event;
+        delivering_ = true;
+        emit OnComm();
+        delivering_ = false;
+    }
+    schedule();
 }

@@ -3,21 +3,25 @@
 // QSerialPort. It keeps the published properties of a classic comm control (CommPort,
 // Settings, PortOpen, InputMode, InputLen, InBufferCount, OutBufferCount, SThreshold,
 // RThreshold, Output, Input, CommEvent) and raises OnComm on the owner's thread.
-// Its events go through an EventQueue (see there for why they wait). Beneath them it takes
-// out what an RS-485 adapter that echoes its own transmission hands back (see takeEcho).
+//
+// Its events are delivered from the event loop, one per turn, never from inside the
+// property write that raised them, so OnComm runs between handlers as the window expects.
+// While they are held (a message box is open) they wait and the bytes behind them stay
+// buffered. Beneath them it takes out what an RS-485 adapter that echoes its own
+// transmission hands back (see takeEcho).
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
 
-#include "eventqueue.h"
-#include "linecounters.h"
-#include "settingsdir.h"
+#include "ports.h"
 
 #include <cstdint>
+#include <deque>
+#include <optional>
+#include <vector>
 
 class MSComm : public QObject {
     Q_OBJECT
@@ -27,8 +31,7 @@ public:
     enum Event : std::int16_t {
         NoEvent = 0,
         Receive = 2,
-        // Line errors, read from the driver's counters where it keeps them (Linux UARTs
-        // and most USB adapters; not pseudo-terminals).
+        // Line errors, read from the driver's counters where it keeps them.
         Break = 1001,
         Framing = 1004,
         Overrun = 1006,
@@ -49,9 +52,10 @@ public:
     bool setCommPort(std::int16_t port);
     std::int16_t commPort() const { return commPort_; }
 
-    // "9600,N,8,1"; applied at once when the port is open.
-    bool setSettings(const QString &settings);
-    QString settings() const { return settings_; }
+    // The line is always N,8,1, so only the rate is set; applied at once when the port is
+    // open. settings() gives the whole text, "9600,N,8,1".
+    bool setSettings(std::int32_t baudRate);
+    QString settings() const;
 
     // Opening fails when the device is missing, not permitted or taken by another program;
     // the port then stays closed and false is returned.
@@ -59,8 +63,7 @@ public:
     bool portOpen() const;
 
     // 0 text, 1 binary; input() returns the bytes as they came either way.
-    bool setInputMode(std::int16_t mode);
-    std::int16_t inputMode() const { return inputMode_; }
+    bool setInputMode(std::int16_t mode) { return mode == 0 || mode == 1; }
     // 0: input() returns every buffered byte; n: at most n.
     bool setInputLen(std::int16_t length);
     // Only 0 is accepted: discards unread input, the system's and Qt's buffers included.
@@ -69,7 +72,7 @@ public:
     // Only 0 is accepted: discards bytes not yet transmitted.
     bool setOutBufferCount(std::int16_t count);
     // Transmit events are never raised; 0 is the only value the program writes.
-    bool setSThreshold(std::int16_t threshold);
+    bool setSThreshold(std::int16_t threshold) { return threshold >= 0; }
     // n > 0: a Receive event once at least n bytes are buffered; 0: none.
     bool setRThreshold(std::int16_t threshold);
     std::int16_t rThreshold() const { return rThreshold_; }
@@ -77,6 +80,9 @@ public:
     bool setOutput(const QByteArray &bytes);
     QByteArray input();
     std::int16_t commEvent() const { return commEvent_; }
+
+    // Events wait while held; set by whoever knows that a message box is open.
+    void setEventsHeld(bool held);
 
     // The adapter on the open port hands back every request before the reply, and those
     // copies are taken out. Off whenever the port is opened; recognised by itself.
@@ -89,19 +95,19 @@ public:
     // The device the port opens: the path given, else where the port number maps to.
     QString deviceName() const;
 
-    class EventHold {
-    public:
-        explicit EventHold(MSComm *comm);
-        EventHold(EventHold &&other) noexcept;
-        EventHold(const EventHold &) = delete;
-        EventHold &operator=(const EventHold &) = delete;
-        EventHold &operator=(EventHold &&) = delete;
-        ~EventHold();
-
-    private:
-        QPointer<MSComm> comm_;
+    // Line errors as the driver counts them: Qt's serial port does not report them, so the
+    // counts are compared after each read. Only Linux drivers keep them (UARTs and most USB
+    // adapters, not pseudo-terminals); elsewhere there are none to read.
+    struct LineCounters {
+        std::uint32_t breaks = 0;
+        std::uint32_t framing = 0;
+        std::uint32_t parity = 0;
+        std::uint32_t overrun = 0;
     };
-    [[nodiscard]] EventHold holdEvents() { return EventHold(this); }
+    static std::optional<LineCounters> ReadLineCounters(QSerialPort *port);
+    // One event for each count that changed, in the order above.
+    static std::vector<Event> LineErrorEvents(const LineCounters &before,
+                                              const LineCounters &after);
 
 signals:
     void OnComm();
@@ -111,37 +117,40 @@ private:
     void keep(const QByteArray &bytes);
     QByteArray takeEcho(const QByteArray &chunk);
     QByteArray endEchoCheck();
-    void onPortError(QSerialPort::SerialPortError error);
-    void markLost();
+    void handleError(QSerialPort::SerialPortError error);
     bool applySettings();
     void closeAndForget();
+    void bufferEmptied();
     void postLineErrors();
-    void raiseIfThresholdReached();
-    void post(Event event) { events_.post(event); }
-    void forgetRaisedEvents();
+    void postReceiveIfDue();
+    void post(Event event);
+    void schedule();
+    void deliverNext();
 
     SettingsPlace place_;
     QSerialPort *port_;
     std::int16_t commPort_ = 1;
     QString devicePath_;
-    QString settings_ = QStringLiteral("9600,N,8,1");
-    std::int16_t inputMode_ = 0;
+    std::int32_t baudRate_ = 9600;
     std::int16_t inputLen_ = 0;
-    std::int16_t sThreshold_ = 0;
     std::int16_t rThreshold_ = 0;
     std::int16_t commEvent_ = NoEvent;
 
     QByteArray buffer_;
-    bool receiveRaised_ = false; // a Receive event stands for the bytes now buffered
+    bool receiveRaised_ = false; // a Receive is waiting, or was raised, for the bytes buffered
     bool overflowRaised_ = false;
     bool deviceLost_ = false;       // the port reads closed although Qt has not closed it yet
-    bool emptiedSinceRead_ = false; // see JudgePortError
-    LineErrorWatch lineErrors_;
+    bool emptiedSinceRead_ = false; // see handleError
+    std::optional<LineCounters> lineCounts_;
+
+    std::deque<Event> pending_; // in the order raised; a Receive is judged when its turn comes
+    bool held_ = false;
+    bool scheduled_ = false;
+    bool delivering_ = false; // an OnComm handler that runs a modal loop must not nest
 
     QByteArray sent_;            // the last request written
     bool sentReads_ = false;     // ...was a read, which its own bytes never answer
     qsizetype echoMatched_ = -1; // its bytes matched by the first ones back; -1: not comparing
     bool echoMode_ = false;
     QTimer echoQuiet_; // a copy that stops short is no copy
-    EventQueue events_;
 };

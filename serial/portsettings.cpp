@@ -4,7 +4,6 @@
 
 #include "app/frmMain.h"
 #include "app/runtime.h"
-#include "linesettings.h"
 #include "mscomm.h"
 
 #include <QDir>
@@ -19,6 +18,7 @@ QString StartupFailureText(std::int16_t port) {
     return QStringLiteral("请检查串口端口,串口端口") + rt::DecimalText(port) +
            QStringLiteral("无法打开!");
 }
+// The title technicians know this message by; "VORT" is the system's name in it.
 const QString kStartupFailureTitle = QStringLiteral("VORT系统出错提示");
 
 } // namespace
@@ -44,7 +44,7 @@ void frmMain::PortStartup(const CommSetContent &saved) {
     if (saved.status != CommSetContent::Status::Valid) {
         // The lists keep their texts, so a later port choice opens at the rate they show.
         CommRate = kDefaultRate;
-        MSComm1->setSettings(LineSettingsText(CommRate));
+        MSComm1->setSettings(CommRate);
         if (saved.status == CommSetContent::Status::Invalid)
             fail();
         return;
@@ -52,7 +52,7 @@ void frmMain::PortStartup(const CommSetContent &saved) {
 
     if (CommRate == 0)
         CommRate = kFallbackRate;
-    MSComm1->setSettings(LineSettingsText(CommRate));
+    MSComm1->setSettings(CommRate);
 
     for (int i = 0; i < Combo2->count(); ++i) {
         if (rt::ToNumber(Combo2->itemText(i)) == static_cast<double>(CommRate))
@@ -93,7 +93,7 @@ void frmMain::OpenChosenPort() {
 void frmMain::Combo1_Click() {
     if (!TakeChosenPort())
         return;
-    MSComm1->setSettings(LineSettingsText(CommRate));
+    MSComm1->setSettings(CommRate);
     if (MSComm1->portOpen())
         return;
     OpenChosenPort();
@@ -113,7 +113,7 @@ void frmMain::cmdCom_Click() {
         return;
     }
     CommRate = *rate;
-    MSComm1->setSettings(LineSettingsText(CommRate));
+    MSComm1->setSettings(CommRate);
 
     if (MSComm1->portOpen()) {
         MsgBox(QStringLiteral("所选的串行端口已被其他设备所使用!"), MsgIcon::Warning,
@@ -133,10 +133,5 @@ void frmMain::cmdCom_Click() {
 
 void frmMain::OpenOnComm() {
     MSComm1->setRThreshold(1);
-    MSComm1->setInputMode(1);
-}
-
-void frmMain::CloseOnComm() {
-    MSComm1->setRThreshold(0);
     MSComm1->setInputMode(1);
 }

@@ -2,8 +2,7 @@
 // list entries; and where a port number maps to on this system.
 
 #include "serial/commset.h"
-#include "serial/linesettings.h"
-#include "serial/portmap.h"
+#include "serial/ports.h"
 
 #include <QDir>
 #include <QFile>
@@ -161,42 +160,6 @@ private slots:
         QVERIFY(!WriteCommSet(dir.path(), 4, 9600));
         QVERIFY(QFileInfo(CommSetPath(dir)).isDir());
         QVERIFY(QFileInfo::exists(CommSetPath(dir) + QStringLiteral("/inside")));
-    }
-
-    void parseLineSettings_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // rate, parity, data and stop bits; "" if refused
-        const auto row = [](const char *name, const char *text, const char *expected) {
-            QTest::newRow(name) << QString::fromLatin1(text) << QString::fromLatin1(expected);
-        };
-        row("the usual", "9600,N,8,1", "9600 N 8 1");
-        row("lower-case parity", "19200,n,8,1", "19200 N 8 1");
-        row("even parity 7 data 2 stop", "4800,E,7,2", "4800 E 7 2");
-        row("rate 0", "0,N,8,1", "");
-        row("negative rate", "-9600,N,8,1", "");
-        row("unknown parity", "9600,X,8,1", "");
-        row("9 data bits", "9600,N,9,1", "");
-        row("3 stop bits", "9600,N,8,3", "");
-        row("missing field", "9600,N,8", "");
-        row("empty", "", "");
-    }
-    void parseLineSettings() {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        const std::optional<LineSettings> s = ParseLineSettings(text);
-        QCOMPARE(s ? QStringLiteral("%1 %2 %3 %4")
-                         .arg(s->baudRate)
-                         .arg(QChar::fromLatin1(s->parity))
-                         .arg(s->dataBits)
-                         .arg(s->stopBits)
-                   : QString(),
-                 expected);
-    }
-
-    void lineSettingsText() {
-        QCOMPARE(LineSettingsText(9600), QStringLiteral("9600,N,8,1"));
-        const std::optional<LineSettings> s = ParseLineSettings(LineSettingsText(19200));
-        QVERIFY(s && s->baudRate == 19200);
     }
 
     void baudRateFromText_data() {

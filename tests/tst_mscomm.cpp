@@ -3,11 +3,11 @@
 // echoes what it sends.
 
 #include "pty.h"
-#include "serial/linecounters.h"
 #include "serial/mscomm.h"
 
 #include <QEventLoop>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-Q_DECLARE_METATYPE(LineCounters)
+Q_DECLARE_METATYPE(MSComm::LineCounters)
 
 namespace {
 
@@ -29,6 +29,12 @@ QByteArray Hex(const char *text) {
 void DeliverPosted() {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
+}
+
+// Events wait, as while a message box is open, until the guard returned goes.
+[[nodiscard]] auto HoldEvents(MSComm *comm) {
+    comm->setEventsHeld(true);
+    return qScopeGuard([comm] { comm->setEventsHeld(false); });
 }
 
 struct Recorder {
@@ -57,7 +63,7 @@ class TstMSComm : public QObject {
         connect(comm_.get(), &MSComm::OnComm, comm_.get(),
                 [this] { rec_.events.push_back(comm_->commEvent()); });
         QVERIFY(comm_->setCommPort(4));
-        QVERIFY(comm_->setSettings(QStringLiteral("19200,N,8,1")));
+        QVERIFY(comm_->setSettings(19200));
         QVERIFY(comm_->setPortOpen(true));
         QVERIFY(comm_->portOpen());
     }
@@ -89,8 +95,8 @@ private slots:
         QCOMPARE(comm.commPort(), 1);
         QVERIFY(!comm.setInBufferCount(3));
         QVERIFY(!comm.setRThreshold(-1));
-        QVERIFY(!comm.setSettings(QStringLiteral("fast")));
-        QVERIFY(!comm.setSettings(QStringLiteral("-9600,N,8,1")));
+        QVERIFY(!comm.setSettings(0));
+        QVERIFY(!comm.setSettings(-9600));
         QCOMPARE(comm.settings(), QStringLiteral("9600,N,8,1"));
     }
 
@@ -227,7 +233,7 @@ private slots:
         openOnPty();
         QVERIFY(comm_->setRThreshold(1));
         {
-            const auto hold = comm_->holdEvents();
+            const auto hold = HoldEvents(comm_.get());
             pty_->send(QByteArray::fromHex("FF"));
             QTRY_COMPARE(comm_->inBufferCount(), 1);
             QVERIFY(comm_->setInBufferCount(0));
@@ -255,7 +261,7 @@ private slots:
         QVERIFY(comm_->setRThreshold(1));
         size_t eventsInsideLoop = 0;
         {
-            const auto hold = comm_->holdEvents();
+            const auto hold = HoldEvents(comm_.get());
             QEventLoop modal;
             QTimer poll;
             connect(&poll, &QTimer::timeout, &modal, [&] {
@@ -303,7 +309,7 @@ private slots:
         openOnPty();
         QVERIFY(comm_->setRThreshold(1));
         {
-            const auto hold = comm_->holdEvents();
+            const auto hold = HoldEvents(comm_.get());
             pty_->send(QByteArray::fromHex("0102"));
             QTRY_COMPARE(comm_->inBufferCount(), 2);
             QVERIFY(comm_->setPortOpen(false));
@@ -318,7 +324,7 @@ private slots:
         openOnPty();
         QVERIFY(comm_->setRThreshold(1));
         {
-            const auto hold = comm_->holdEvents();
+            const auto hold = HoldEvents(comm_.get());
             pty_->send(QByteArray::fromHex("01"));
             QTRY_COMPARE(comm_->inBufferCount(), 1);
             QVERIFY(comm_->setRThreshold(0)); // receive notification off
@@ -327,7 +333,7 @@ private slots:
         QVERIFY(rec_.events.empty());
 
         {
-            const auto hold = comm_->holdEvents();
+            const auto hold = HoldEvents(comm_.get());
             QVERIFY(comm_->setRThreshold(1));
             QVERIFY(comm_->setRThreshold(5)); // a longer reply is now awaited
         }
@@ -342,7 +348,7 @@ private slots:
         QVERIFY(comm_->setRThreshold(3));
         const auto *port = comm_->findChild<QSerialPort *>();
         {
-            const auto hold = comm_->holdEvents();
+            const auto hold = HoldEvents(comm_.get());
             pty_->send(QByteArray::fromHex("0A0B0C"));
             QTRY_COMPARE(comm_->inBufferCount(), 3);
             pty_->unplug();
@@ -428,38 +434,37 @@ private slots:
     }
 
     void lineErrorsFromTheDriversCounters_data() {
-        QTest::addColumn<LineCounters>("after");
+        QTest::addColumn<MSComm::LineCounters>("after");
         QTest::addColumn<QList<int>>("errors");
         const auto counters = [](std::uint32_t b, std::uint32_t f, std::uint32_t p,
                                  std::uint32_t o) {
-            return LineCounters{b, f, p, o};
+            return MSComm::LineCounters{b, f, p, o};
         };
         QTest::newRow("no change") << counters(1, 2, 3, 4) << QList<int>{};
-        QTest::newRow("framing") << counters(1, 3, 3, 4) << QList<int>{int(LineError::Framing)};
+        QTest::newRow("framing") << counters(1, 3, 3, 4) << QList<int>{int(MSComm::Framing)};
         QTest::newRow("break and overrun")
-            << counters(2, 2, 3, 9) << QList<int>{int(LineError::Break), int(LineError::Overrun)};
-        QTest::newRow("parity") << counters(1, 2, 4, 4) << QList<int>{int(LineError::Parity)};
-        QTest::newRow("counter wrapped")
-            << counters(0, 2, 3, 4) << QList<int>{int(LineError::Break)};
+            << counters(2, 2, 3, 9) << QList<int>{int(MSComm::Break), int(MSComm::Overrun)};
+        QTest::newRow("parity") << counters(1, 2, 4, 4) << QList<int>{int(MSComm::Parity)};
+        QTest::newRow("counter wrapped") << counters(0, 2, 3, 4) << QList<int>{int(MSComm::Break)};
     }
     void lineErrorsFromTheDriversCounters() {
-        QFETCH(LineCounters, after);
+        QFETCH(MSComm::LineCounters, after);
         QFETCH(QList<int>, errors);
         QList<int> found;
-        for (LineError e : LineErrorsBetween(LineCounters{1, 2, 3, 4}, after))
+        for (MSComm::Event e : MSComm::LineErrorEvents(MSComm::LineCounters{1, 2, 3, 4}, after))
             found << int(e);
         QCOMPARE(found, errors);
     }
 
     void ptysKeepNoLineCounters() {
         openOnPty();
-        const auto *port = comm_->findChild<QSerialPort *>();
-        QVERIFY(!ReadLineCounters(port->handle())); // so no line errors are invented here
+        auto *port = comm_->findChild<QSerialPort *>();
+        QVERIFY(!MSComm::ReadLineCounters(port)); // so no line errors are invented here
     }
 
     void settingsApplyToAnOpenPort() {
         openOnPty();
-        QVERIFY(comm_->setSettings(QStringLiteral("9600,N,8,1")));
+        QVERIFY(comm_->setSettings(9600));
         const auto *port = comm_->findChild<QSerialPort *>();
         QCOMPARE(port->baudRate(), 9600);
         QVERIFY(!comm_->setCommPort(5)); // not while open

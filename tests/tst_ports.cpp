@@ -1,10 +1,8 @@
 // The link command: each refusal leaves every file as it was, and a link names the device
 // by its stable name, so it survives re-plugging.
 
-#include "portlinks.h"
-#include "portsystem.h"
-#include "serial/portmap.h"
-#include "serial/porttarget.h"
+#include "serial/ports.h"
+#include "serial/portaccess.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -170,7 +168,7 @@ private slots:
         lock.write(content.replace("%1", pid.toLatin1()));
         lock.close();
 
-        const QString why = portsystem::LockRefusal(QStringLiteral("/dev/null"), {locks.path()});
+        const QString why = LockRefusal(QStringLiteral("/dev/null"), {locks.path()});
         running.terminate();
         running.waitForFinished();
         if (refusal.isEmpty())

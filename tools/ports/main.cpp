@@ -7,10 +7,8 @@
 // 2 wrong usage.
 
 #include "find.h"
-#include "portlinks.h"
 #include "portlist.h"
-#include "portsystem.h"
-#include "serial/settingsdir.h"
+#include "serial/ports.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -39,7 +37,7 @@ int Report(const PortCommandResult &result) {
 int List(const SettingsPlace &place) {
     QTextStream out(stdout);
     out << DeviceListText(SerialDevices(place));
-    const QString noLinks = portsystem::LinksUnsupported();
+    const QString noLinks = LinksUnsupported();
     out << (noLinks.isEmpty() ? LinkListText(place) : QStringLiteral("COMn: ") + noLinks + u'\n');
     return 0;
 }

@@ -1,8 +1,7 @@
 #include "portlist.h"
 
-#include "portsystem.h"
-#include "serial/portmap.h"
-#include "serial/porttarget.h"
+#include "serial/portaccess.h"
+#include "serial/ports.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,9 +17,9 @@ QString Hex4(quint16 value) {
 }
 
 QString OpenRefusal(const QSerialPortInfo &info) {
-    if (const QString why = portsystem::PermissionRefusal(info.systemLocation()); !why.isEmpty())
+    if (const QString why = PermissionRefusal(info.systemLocation()); !why.isEmpty())
         return why;
-    if (const QString why = portsystem::LockRefusal(info.systemLocation()); !why.isEmpty())
+    if (const QString why = LockRefusal(info.systemLocation()); !why.isEmpty())
         return why;
     QSerialPort port(info);
     if (port.open(QIODevice::ReadWrite)) {
@@ -58,8 +57,7 @@ QList<PortFacts> SerialDevices(const SettingsPlace &place) {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         PortFacts facts;
         facts.device = info.systemLocation();
-        facts.stableName =
-            portsystem::StableName(facts.device, QString::fromLatin1(portsystem::kStableNameDir));
+        facts.stableName = StableName(facts.device, QString::fromLatin1(kStableNameDir));
         facts.description = info.description();
         facts.manufacturer = info.manufacturer();
         facts.serialNumber = info.serialNumber();

@@ -1,4 +1,4 @@
-#include "portsystem.h"
+#include "portaccess.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,21 +9,6 @@
 #include <csignal>
 #include <unistd.h>
 #endif
-
-namespace portsystem {
-
-QString StableName(const QString &device, const QString &stableDir) {
-    const QString wanted = QFileInfo(device).canonicalFilePath();
-    if (wanted.isEmpty())
-        return {};
-    const QFileInfoList names = QDir(stableDir).entryInfoList(
-        QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &name : names) {
-        if (name.canonicalFilePath() == wanted)
-            return name.absoluteFilePath();
-    }
-    return {};
-}
 
 QString PermissionRefusal(const QString &device) {
 #ifdef Q_OS_WIN
@@ -95,14 +80,3 @@ QString LockRefusal(const QString &device, const QStringList &lockDirs, bool *ho
     return {};
 #endif
 }
-
-QString LinksUnsupported() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("on Windows, COM1 to COM16 are the system's own ports and the window "
-                          "opens them directly; there is nothing to link");
-#else
-    return {};
-#endif
-}
-
-} // namespace portsystem
