@@ -49,7 +49,6 @@ public:
     void Combo1_Click();
     void cmdCom_Click();
     void OpenOnComm();
-    void CloseOnComm();
     void MSComm1_OnComm();
     void comDoOnce_Click();
     void cmdOneM_Click();
@@ -93,11 +92,13 @@ public:
 
     // "观察窗"
     QFrame *PictureShow;
+    // "Unit" in the documented name, though each label is the caption of its channel too.
     ControlArray<QLabel> lblDanWei;
     ControlArray<QLineEdit> txtValue;
 
     // "数据查询操作"
     QLineEdit *txtTimerSet;
+    // "单次", "循环", and "停止", which stops the cyclic query.
     QPushButton *comDoOnce, *cmdOneM, *cmdStopOnce;
     QTimer *Timer2;
 
@@ -167,9 +168,11 @@ private:
     void PrepareSerialControl();
     void SealRequest(modbus::RequestFrame &frame);
     void ShowLamp(QLabel *lamp);
-    void SendWhenOpen(const modbus::RequestFrame &frame);
     bool PortFoundOpen();
-    void SendRead(const modbus::RequestFrame &frame, std::int16_t cmdType);
+    // Every command sends through one of these two, which seal the frame with its CRC.
+    void SendRead(modbus::RequestFrame frame, std::int16_t cmdType);
+    // writes: what a write changes, for the recording's mark once the module confirms it.
+    void SendWrite(modbus::RequestFrame frame, std::int16_t replyLen, const QString &writes = {});
     // The decoders: what a reply shows, by the pending operation.
     void ShowMeasuredValues(const QByteArray &reply);
     void ShowParameter(const QByteArray &reply);

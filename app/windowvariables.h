@@ -15,9 +15,10 @@ inline constexpr std::int16_t Address = 5;        // address read or change
 } // namespace cmdtype
 
 struct WindowVariables {
-    std::int16_t CommNum = 0;             // serial port number, 1 to 16 from the port list
-    std::int16_t CommRate = 0;            // baud rate
-    bool CommReady = false;               // a port was opened; cleared when a send finds it closed
+    std::int16_t CommNum = 0;  // serial port number, 1 to 16 from the port list
+    std::int16_t CommRate = 0; // baud rate
+    bool CommReady = false;    // a port was opened; cleared when a send finds it closed
+    // The documented names say which byte goes first on the line, not which half of the CRC.
     std::uint8_t HiByte = 0;              // CRC-16 low 8 bits, sent first
     std::uint8_t LoByte = 0;              // CRC-16 high 8 bits, sent second
     QString CmdText;                      // hexadecimal text of the last request built

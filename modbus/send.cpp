@@ -39,18 +39,6 @@ void frmMain::ShowLamp(QLabel *lamp) {
     lamp->raise();
 }
 
-// The commands that test the port last: the request is shown whether or not the port is
-// open, and only an open port receives it.
-void frmMain::SendWhenOpen(const modbus::RequestFrame &frame) {
-    if (MSComm1->portOpen()) {
-        ShowLamp(imgConnected);
-        lastRequest_ = modbus::ToBytes(frame);
-        MSComm1->setOutput(lastRequest_);
-    } else {
-        ShowLamp(imgNotConnected);
-    }
-}
-
 // The commands that test the port first: a closed port is reported and nothing is built;
 // an open one shows the yellow lamp and is prepared for the request.
 bool frmMain::PortFoundOpen() {
@@ -65,9 +53,11 @@ bool frmMain::PortFoundOpen() {
     return true;
 }
 
-// A read request: the reply holds address, code, byte count, two bytes per register and
-// the CRC, and the receive event is armed for all of it before the bytes go out.
-void frmMain::SendRead(const modbus::RequestFrame &frame, std::int16_t cmdType) {
+// A read request of the commands that test the port first: the reply holds address, code,
+// byte count, two bytes per register and the CRC, and the receive event is armed for all of
+// it before the bytes go out.
+void frmMain::SendRead(modbus::RequestFrame frame, std::int16_t cmdType) {
+    SealRequest(frame);
     ReplyLen = static_cast<std::int16_t>(2 * frame[5] + 5);
     MSComm1->setRThreshold(ReplyLen);
     CmdType = cmdType;
@@ -75,4 +65,24 @@ void frmMain::SendRead(const modbus::RequestFrame &frame, std::int16_t cmdType) 
     MSComm1->setOutput(lastRequest_);
     CmdText = modbus::RequestText(frame);
     SetText(txtCommand, CmdText);
+}
+
+// The commands that test the port last, the two writes and the address read: the request is
+// shown whether or not the port is open, and only an open port receives it. Each reply is at
+// least 6 bytes: a write's repeats address, code, register and value.
+void frmMain::SendWrite(modbus::RequestFrame frame, std::int16_t replyLen, const QString &writes) {
+    PrepareSerialControl();
+    writeLabel_ = writes;
+    SealRequest(frame);
+    ReplyLen = replyLen;
+    CmdText = modbus::RequestText(frame);
+    MSComm1->setRThreshold(6);
+    SetText(txtCommand, CmdText);
+    if (!MSComm1->portOpen()) {
+        ShowLamp(imgNotConnected);
+        return;
+    }
+    ShowLamp(imgConnected);
+    lastRequest_ = modbus::ToBytes(frame);
+    MSComm1->setOutput(lastRequest_);
 }

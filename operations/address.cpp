@@ -26,15 +26,10 @@ void frmMain::cmdReadAdd_Click() {
     SetText(txtState, QString());
     CmdType = cmdtype::Address;
     CmdText.clear();
-    PrepareSerialControl();
-
-    modbus::RequestFrame frame{0xFA, 0x25, 0x02, 0x00, 0x00, 0x01};
-    SealRequest(frame);
-    ReplyLen = static_cast<std::int16_t>(255 * frame[4] + 2 * frame[5] + 5);
-    CmdText = modbus::RequestText(frame);
-    MSComm1->setRThreshold(6); // the reply is 6 bytes: address, code, count, address, CRC
-    SetText(txtCommand, CmdText);
-    SendWhenOpen(frame);
+    // The reply is 6 bytes (address, code, count, address, CRC); ReplyLen keeps the length a
+    // read of one register would have, 255 and not 256 times byte 4 as it always has.
+    const modbus::RequestFrame frame{0xFA, 0x25, 0x02, 0x00, 0x00, 0x01};
+    SendWrite(frame, static_cast<std::int16_t>(255 * frame[4] + 2 * frame[5] + 5));
 }
 
 void frmMain::cmdChangeID_Click() {
@@ -70,14 +65,7 @@ void frmMain::cmdChangeID_Click() {
 
     CmdType = cmdtype::Address;
     SetText(txtState, QString());
-    PrepareSerialControl();
-    modbus::RequestFrame frame{static_cast<std::uint8_t>(from), 0x06, 0x0B, 0x00, 0x00,
-                               static_cast<std::uint8_t>(to)};
-    SealRequest(frame);
-    ReplyLen = 6;
-    CmdText = modbus::RequestText(frame);
-    writeLabel_ = QStringLiteral("设备地址修改 %1 → %2").arg(frame[0]).arg(frame[5]);
-    MSComm1->setRThreshold(ReplyLen);
-    SetText(txtCommand, CmdText);
-    SendWhenOpen(frame);
+    const modbus::RequestFrame frame{static_cast<std::uint8_t>(from), 0x06, 0x0B, 0x00, 0x00,
+                                     static_cast<std::uint8_t>(to)};
+    SendWrite(frame, 6, QStringLiteral("设备地址修改 %1 → %2").arg(frame[0]).arg(frame[5]));
 }

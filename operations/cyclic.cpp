@@ -12,7 +12,8 @@
 
 namespace {
 
-constexpr double kFirstShownAgain = 65535; // above this the poll counter starts over
+// The poll counter counts 0 to 65535 and starts over: a caption above it is shown as 0.
+constexpr double kCounterLimit = 65535;
 
 double CaptionValue(const QLabel *label) {
     return rt::ToNumber(label->text()).value_or(0);
@@ -50,7 +51,7 @@ void frmMain::Timer2_Timer() {
         return;
     if (!rt::IsNumeric(txtDataLength->text()))
         txtDataLength->setText(QStringLiteral("1"));
-    if (CaptionValue(lblCounter) > kFirstShownAgain)
+    if (CaptionValue(lblCounter) > kCounterLimit)
         lblCounter->setText(QStringLiteral("0"));
     if (!CommReady)
         return;

@@ -53,7 +53,6 @@ std::optional<QString> frmMain::Query() {
     frame[1] = rt::RoundedTo<std::uint8_t>(txtFunID->text()).value_or(0);
     frame[3] = rt::FlooredTo<std::uint8_t>(txtStartID->text()).value_or(0);
     frame[5] = rt::FlooredTo<std::uint8_t>(txtDataLength->text()).value_or(0);
-    SealRequest(frame);
     SendRead(frame, cmdtype::Query);
     return std::nullopt;
 }

@@ -27,7 +27,6 @@ void frmMain::cmdREAD_Click(std::int16_t Index) {
     if (const auto start = rt::ToNumber(txtStartID->text()))
         frame[3] = rt::FlooredTo<std::uint8_t>(*start + Index + 4).value_or(0);
     frame[5] = 0x01;
-    SealRequest(frame);
     SendRead(frame, cmdtype::ParameterRead);
 }
 
@@ -52,25 +51,16 @@ void frmMain::cmdSet_Click(std::int16_t Index) {
     CmdType = cmdtype::ParameterWrite;
     CmdText.clear();
     SetText(txtState, QString());
-    PrepareSerialControl();
-
-    const modbus::RequestFrame frame = [&] {
-        modbus::RequestFrame f{*station,
-                               0x06,
-                               0x0A,
-                               static_cast<std::uint8_t>(Index + 4),
-                               static_cast<std::uint8_t>(*value / 256),
-                               static_cast<std::uint8_t>(*value % 256)};
-        SealRequest(f);
-        return f;
-    }();
-    ReplyLen = 6;
-    CmdText = modbus::RequestText(frame);
-    if (const QLabel *name = lblsetValue(Index))
-        writeLabel_ =
-            QStringLiteral("参数写入 %1 %2")
-                .arg(name->text(), modbus::ParameterText(Index, *value).value_or(QString()));
-    MSComm1->setRThreshold(6);
-    SetText(txtCommand, CmdText);
-    SendWhenOpen(frame);
+    const modbus::RequestFrame frame{*station,
+                                     0x06,
+                                     0x0A,
+                                     static_cast<std::uint8_t>(Index + 4),
+                                     static_cast<std::uint8_t>(*value / 256),
+                                     static_cast<std::uint8_t>(*value % 256)};
+    const QLabel *name = lblsetValue(Index);
+    SendWrite(frame, 6,
+              name
+                  ? QStringLiteral("参数写入 %1 %2")
+                        .arg(name->text(), modbus::ParameterText(Index, *value).value_or(QString()))
+                  : QString());
 }
