@@ -48,6 +48,10 @@ bool Inside(const QString &dir, const QString &parent) {
 }
 #endif
 
+QString LinkPath(int port, const QString &dir) {
+    return QDir(dir).filePath(QStringLiteral("COM%1").arg(port));
+}
+
 } // namespace
 
 SettingsPlace::SettingsPlace(QString ownDir, QString fallbackDir)
@@ -104,7 +108,7 @@ SettingsPlace SettingsPlaceOf(const QString &programDir) {
 QString PortLink(int portNumber, const QString &dir) {
     if (dir.isEmpty())
         return {};
-    const QFileInfo link(QDir(dir).filePath(QStringLiteral("COM%1").arg(portNumber)));
+    const QFileInfo link(LinkPath(portNumber, dir));
     return link.exists() || link.isSymLink() ? link.absoluteFilePath() : QString();
 }
 
@@ -193,10 +197,6 @@ PortCommandResult Refused(const QString &why) {
 PortCommandResult BadNumber(const QString &number) {
     return Refused(QStringLiteral("the port number must be 1 to 16 (or COM1 to COM16), not \"%1\"")
                        .arg(number));
-}
-
-QString LinkPath(int port, const QString &dir) {
-    return QDir(dir).filePath(QStringLiteral("COM%1").arg(port));
 }
 
 // A directory the links can be written into, created when missing; why not otherwise.
