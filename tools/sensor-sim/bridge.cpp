@@ -1,6 +1,6 @@
-#include "bridge.hpp"
+#include "bridge.h"
 
-#include "line_rate.hpp"
+#include "linerate.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "device.hpp"
+#include "device.h"
 
 #include <algorithm>
 #include <array>

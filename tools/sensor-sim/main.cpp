@@ -7,11 +7,11 @@
 // other requests through unchanged; replies come back through it whole, which is where
 // the fault options (delays, split replies, bad CRCs, noise, lost requests) act.
 
-#include "bridge.hpp"
-#include "device.hpp"
-#include "event_loop.hpp"
-#include "log.hpp"
-#include "pty_pair.hpp"
+#include "bridge.h"
+#include "device.h"
+#include "eventloop.h"
+#include "log.h"
+#include "ptypair.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "device.hpp"
-#include "log.hpp"
+#include "device.h"
+#include "log.h"
 
 #include <array>
 #include <chrono>

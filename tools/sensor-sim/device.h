@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log.hpp"
+#include "log.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "event_loop.hpp"
+#include "eventloop.h"
 
-#include "bridge.hpp"
-#include "device.hpp"
-#include "pty_pair.hpp"
+#include "bridge.h"
+#include "device.h"
+#include "ptypair.h"
 
 #include <array>
 #include <cerrno>

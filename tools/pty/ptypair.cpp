@@ -1,4 +1,4 @@
-#include "pty_pair.hpp"
+#include "ptypair.h"
 
 #include <array>
 #include <cerrno>

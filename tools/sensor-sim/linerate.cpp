@@ -1,4 +1,4 @@
-#include "line_rate.hpp"
+#include "linerate.h"
 
 // Linux keeps rates that have no B-constant (14400) only in termios2; the struct clashes with
 // <termios.h>, so this file includes the kernel's header alone.
