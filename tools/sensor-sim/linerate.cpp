@@ -11,7 +11,7 @@
 
 namespace sensorsim {
 
-std::optional<int> lineRate(int fd) {
+std::optional<int> LineRate(int fd) {
 #ifdef __linux__
     // On a pty master the kernel answers with the slave's settings, the program's side.
     termios2 settings{};
