@@ -11,7 +11,7 @@
 
 Pty::Pty() {
     std::string error;
-    pty_ = pty::PtyPair::open(error);
+    pty_ = pty::PtyPair::Open(error);
     if (pty_)
         slaveName_ = QString::fromStdString(pty_->slaveName);
 }
@@ -19,14 +19,14 @@ Pty::Pty() {
 bool Pty::linkAs(const QString &dir, int portNumber) const {
     const QString link = QDir(dir).filePath(QStringLiteral("COM%1").arg(portNumber));
     std::string error;
-    return pty_ && pty::publishLink(link.toStdString(), pty_->slaveName, error) ==
-                       pty::PublishResult::published;
+    return pty_ && pty::PublishLink(link.toStdString(), pty_->slaveName, error) ==
+                       pty::PublishResult::Published;
 }
 
 void Pty::send(const QByteArray &bytes) const {
     if (!pty_)
         return;
-    const int fd = pty_->master.get();
+    const int fd = pty_->master.Get();
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
@@ -47,7 +47,7 @@ QByteArray Pty::receive(qsizetype count, int timeoutMs) const {
     clock.start();
     while (pty_ && got.size() < count && clock.elapsed() < timeoutMs) {
         QCoreApplication::processEvents(); // the program writes from its event loop
-        pollfd pfd{pty_->master.get(), POLLIN, 0};
+        pollfd pfd{pty_->master.Get(), POLLIN, 0};
         if (::poll(&pfd, 1, 10) > 0 && (pfd.revents & POLLIN)) {
             char buf[256];
             const ssize_t n = ::read(pfd.fd, buf, sizeof buf);
@@ -63,7 +63,7 @@ bool Pty::waitUntilQueued(int count, int timeoutMs) const {
     clock.start();
     while (pty_ && clock.elapsed() < timeoutMs) {
         int queued = 0;
-        if (::ioctl(pty_->slave.get(), FIONREAD, &queued) == 0 && queued >= count)
+        if (::ioctl(pty_->slave.Get(), FIONREAD, &queued) == 0 && queued >= count)
             return true;
         ::usleep(1000);
     }

@@ -2,7 +2,7 @@
 // A real pseudo-terminal for the serial tests: the code under test opens the slave side
 // through a COMn link, the test plays the device on the master side.
 
-#include "pty_pair.hpp"
+#include "ptypair.h"
 
 #include <QByteArray>
 #include <QString>

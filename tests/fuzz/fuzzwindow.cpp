@@ -70,7 +70,7 @@ namespace {
 
 pty::PtyPair OpenLine() {
     std::string error;
-    auto pair = pty::PtyPair::open(error);
+    auto pair = pty::PtyPair::Open(error);
     Require(pair.has_value(), "no pseudo-terminal");
     return std::move(*pair);
 }
@@ -80,8 +80,8 @@ pty::PtyPair OpenLine() {
 FuzzWindow::FuzzWindow() : line_(OpenLine()) {
     Require(dir_.isValid(), "no temporary directory");
     std::string error;
-    Require(pty::publishLink(dir_.filePath(QStringLiteral("COM4")).toStdString(), line_.slaveName,
-                             error) == pty::PublishResult::published,
+    Require(pty::PublishLink(dir_.filePath(QStringLiteral("COM4")).toStdString(), line_.slaveName,
+                             error) == pty::PublishResult::Published,
             "no COM4 link");
     QFile settings(dir_.filePath(QStringLiteral("comm.set")));
     Require(settings.open(QIODevice::WriteOnly) && settings.write("4,19200\r\n") == 9,
@@ -97,7 +97,7 @@ FuzzWindow::FuzzWindow() : line_(OpenLine()) {
 
 int FuzzWindow::queued() const {
     int n = 0;
-    return ::ioctl(line_.slave.get(), FIONREAD, &n) == 0 ? n : 0;
+    return ::ioctl(line_.slave.Get(), FIONREAD, &n) == 0 ? n : 0;
 }
 
 void FuzzWindow::deliver(QByteArrayView bytes) {
@@ -108,7 +108,7 @@ void FuzzWindow::deliver(QByteArrayView bytes) {
 }
 
 void FuzzWindow::deliverPiece(QByteArrayView piece) {
-    WriteAll(line_.master.get(), piece);
+    WriteAll(line_.master.Get(), piece);
     // The program reads only from the event loop, so everything written is counted on its
     // side before it takes any of it.
     QElapsedTimer clock;
@@ -129,17 +129,17 @@ void FuzzWindow::deliverPiece(QByteArrayView piece) {
 
 QByteArray FuzzWindow::sent() {
     QCoreApplication::processEvents(); // a write Qt still holds goes out now
-    WriteAll(line_.slave.get(), kEndMarker);
+    WriteAll(line_.slave.Get(), kEndMarker);
     QByteArray got;
     QElapsedTimer clock;
     clock.start();
     while (!got.endsWith(kEndMarker)) {
         Require(clock.elapsed() < kWaitMs, "marker never came back");
-        pollfd pfd{line_.master.get(), POLLIN, 0};
+        pollfd pfd{line_.master.Get(), POLLIN, 0};
         if (::poll(&pfd, 1, 10) <= 0)
             continue;
         char buf[512];
-        const ssize_t n = ::read(line_.master.get(), buf, sizeof buf);
+        const ssize_t n = ::read(line_.master.Get(), buf, sizeof buf);
         if (n > 0)
             got.append(buf, n);
     }

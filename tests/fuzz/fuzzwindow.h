@@ -5,7 +5,7 @@
 // terminal per input would cost far more than the input itself.
 
 #include "app/frmMain.h"
-#include "pty_pair.hpp"
+#include "ptypair.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

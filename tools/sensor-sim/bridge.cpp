@@ -1,6 +1,6 @@
-#include "bridge.hpp"
+#include "bridge.h"
 
-#include "line_rate.hpp"
+#include "linerate.h"
 
 #include <algorithm>
 #include <array>
@@ -18,20 +18,20 @@ namespace sensorsim {
 namespace {
 
 // Nobody may be reading a pty (the program's port closed); don't let output pile up.
-constexpr std::size_t queueLimit = 64 * 1024;
+constexpr std::size_t kQueueLimit = 64 * 1024;
 
 // Comfortably above the largest RTU frame, so a pause-free stream is still passed on.
-constexpr std::size_t frameLimit = 512;
+constexpr std::size_t kFrameLimit = 512;
 
 // The module answers a proprietary "who are you" query on the reserved unit 250 with
 // function 0x25. It is not a standard Modbus function, so libmodbus cannot parse it and
 // the bridge answers it itself.
-constexpr std::array<std::uint8_t, 8> readAddressRequest{0xFA, 0x25, 0x02, 0x00,
-                                                         0x00, 0x01, 0x99, 0xFE};
+constexpr std::array<std::uint8_t, 8> kReadAddressRequest{0xFA, 0x25, 0x02, 0x00,
+                                                          0x00, 0x01, 0x99, 0xFE};
 
 // CRC-16 as used on Modbus RTU lines (reflected polynomial 0xA001, initial value 0xFFFF),
 // carried low byte first. Bitwise rather than table-driven: frames are a few bytes long.
-std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
+std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
     std::uint16_t crc = 0xFFFF;
     for (const std::uint8_t byte : bytes) {
         crc ^= byte;
@@ -46,7 +46,7 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
 // reading coils, inputs and registers, writing one coil or register, and the module's
 // read-address query (8), for the diagnostic functions 0x07, 0x0B, 0x0C and 0x11 (4) and
 // mask write (10); given by the byte count for the multiple writes and read/write.
-std::size_t announcedLength(std::span<const std::uint8_t> bytes) {
+std::size_t AnnouncedLength(std::span<const std::uint8_t> bytes) {
     const int function = bytes.size() < 2 ? 0 : bytes[1];
     if ((function >= 0x01 && function <= 0x06) || function == 0x25) {
         return 8;
@@ -67,21 +67,21 @@ std::size_t announcedLength(std::span<const std::uint8_t> bytes) {
 // byte count gives) and whose CRC checks out. Such a frame can be handled at once instead
 // of after the silence that would otherwise end it, which keeps the reply's latency and
 // the arrival timestamp honest. Anything else waits for the silence.
-bool isCompleteRequest(std::span<const std::uint8_t> bytes) {
-    const std::size_t length = announcedLength(bytes);
+bool IsCompleteRequest(std::span<const std::uint8_t> bytes) {
+    const std::size_t length = AnnouncedLength(bytes);
     if (length == 0 || bytes.size() != length) {
         return false;
     }
-    const std::uint16_t crc = crc16(bytes.first(length - 2));
+    const std::uint16_t crc = Crc16(bytes.first(length - 2));
     return bytes[length - 2] == (crc & 0xFF) && bytes[length - 1] == (crc >> 8);
 }
 
-bool hits(std::uint64_t count, int every) {
+bool Hits(std::uint64_t count, int every) {
     return every > 0 && count % static_cast<std::uint64_t>(every) == 0;
 }
 
 // Hands `take` everything `fd` has to give; false when the pty has failed.
-template <typename Take> bool drain(int fd, Take take) {
+template <typename Take> bool Drain(int fd, Take take) {
     std::array<std::uint8_t, 1024> buffer{};
     for (;;) {
         const ssize_t n = read(fd, buffer.data(), buffer.size());
@@ -95,8 +95,8 @@ template <typename Take> bool drain(int fd, Take take) {
 } // namespace
 
 // Writes to a non-blocking pty on a schedule: after a delay, in pieces with pauses between
-// them, at the line's pace. Nothing here sleeps; the event loop polls until deadline() and
-// calls service(). Without faults it writes what it is given as soon as the pty takes it.
+// them, at the line's pace. Nothing here sleeps; the event loop polls until Deadline() and
+// calls Service(). Without faults it writes what it is given as soon as the pty takes it.
 class Transmitter {
 public:
     using Clock = MonoClock;
@@ -107,18 +107,18 @@ public:
     }
 
     // -1 detaches (unplugged): everything queued is forgotten.
-    void attach(int fd) {
+    void Attach(int fd) {
         fd_ = fd;
         queue_.clear();
         blocked_ = false;
     }
 
     // What to poll() the pty for: whether it takes more once it would not.
-    short events() const { return static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)); }
+    short Events() const { return static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)); }
 
     // Queues `bytes`, to start no earlier than `earliest`, followed by `noise` if any;
     // logged as `kind`.
-    void send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
+    void Send(std::vector<std::uint8_t> bytes, Clock::time_point earliest,
               std::vector<std::uint8_t> noise = {}, const char *kind = "tx") {
         if (fd_ < 0 || bytes.empty()) {
             return;
@@ -127,8 +127,8 @@ public:
         for (const Piece &piece : queue_) {
             queued += piece.bytes.size() - piece.written;
         }
-        if (queued > queueLimit) {
-            logVerbose("%zu bytes dropped: nobody is reading", bytes.size() + noise.size());
+        if (queued > kQueueLimit) {
+            LogVerbose("%zu bytes dropped: nobody is reading", bytes.size() + noise.size());
             return;
         }
         const std::size_t size =
@@ -146,33 +146,33 @@ public:
                 piece.pause = std::chrono::milliseconds(faults_.splitGapMs);
             }
         }
-        sendNoise(std::move(noise), {});
+        SendNoise(std::move(noise), {});
     }
 
     // Bytes that are no reply, logged as noise.
-    void sendNoise(std::vector<std::uint8_t> noise, Clock::time_point earliest) {
+    void SendNoise(std::vector<std::uint8_t> noise, Clock::time_point earliest) {
         if (fd_ >= 0 && !noise.empty()) {
             queue_.push_back({noise, earliest, {}, "noise", noise});
         }
     }
 
-    // When service() next has something to write; empty if nothing is due by time.
-    std::optional<Clock::time_point> deadline() const {
+    // When Service() next has something to write; empty if nothing is due by time.
+    std::optional<Clock::time_point> Deadline() const {
         if (queue_.empty() || blocked_ || fd_ < 0) {
             return std::nullopt;
         }
         const Piece &head = queue_.front();
         const auto byteTimes = static_cast<Clock::duration::rep>(head.written + 1);
-        return faults_.wireTime ? start(head) + byteTimes * byteTime_ : start(head);
+        return faults_.wireTime ? Start(head) + byteTimes * byteTime_ : Start(head);
     }
 
     // Writes whatever is due, given what poll() found on the pty. False on a write error
     // other than "try again".
-    bool service(Clock::time_point now, short revents) {
+    bool Service(Clock::time_point now, short revents) {
         blocked_ = blocked_ && (revents & POLLOUT) == 0;
         while (!queue_.empty() && !blocked_ && fd_ >= 0) {
             Piece &piece = queue_.front();
-            const auto begun = start(piece);
+            const auto begun = Start(piece);
             std::size_t due = now < begun ? 0 : piece.bytes.size();
             if (faults_.wireTime && due > 0) {
                 // A byte reaches the other end once all ten of its bits are through.
@@ -191,7 +191,7 @@ public:
                     return blocked_;
                 }
                 if (log_ != nullptr && piece.written == 0 && piece.logKind != nullptr) {
-                    log_->record(writeTime, piece.logKind, piece.logBytes);
+                    log_->Record(writeTime, piece.logKind, piece.logBytes);
                 }
                 piece.written += static_cast<std::size_t>(n);
                 if (piece.written < due) {
@@ -221,7 +221,7 @@ private:
     };
 
     // The line stays quiet for the piece's pause after the one before has left it.
-    Clock::time_point start(const Piece &piece) const {
+    Clock::time_point Start(const Piece &piece) const {
         return std::max(piece.notBefore, lineFree_ + piece.pause);
     }
 
@@ -243,52 +243,52 @@ Bridge::Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions 
                                      std::chrono::milliseconds(5))),
       random_(faults.seed), toProgram_(std::make_unique<Transmitter>(faults, baud, &log)),
       toDevice_(std::make_unique<Transmitter>(FaultOptions{}, baud, nullptr)) {
-    toDevice_->attach(deviceFd);
+    toDevice_->Attach(deviceFd);
 }
 
 Bridge::~Bridge() = default;
 
-void Bridge::attachProgram(int fd) {
+void Bridge::AttachProgram(int fd) {
     programFd_ = fd;
     request_.clear();
-    toProgram_->attach(fd);
+    toProgram_->Attach(fd);
     for (PendingReply &reply : replies_) {
         reply.stale = true;
     }
 }
 
-std::array<pollfd, 3> Bridge::pollFds() const {
+std::array<pollfd, 3> Bridge::PollFds() const {
     // A negative fd (unplugged) is skipped by poll().
-    return {pollfd{programFd_, toProgram_->events(), 0}, pollfd{deviceFd_, toDevice_->events(), 0},
-            pollfd{device_.fd(), POLLIN, 0}};
+    return {pollfd{programFd_, toProgram_->Events(), 0}, pollfd{deviceFd_, toDevice_->Events(), 0},
+            pollfd{device_.Fd(), POLLIN, 0}};
 }
 
-std::optional<Bridge::Clock::time_point> Bridge::frameDeadline() const {
+std::optional<Bridge::Clock::time_point> Bridge::FrameDeadline() const {
     if (request_.empty()) {
         return std::nullopt;
     }
-    return complete_ || request_.size() >= frameLimit ? lastByte_ : lastByte_ + gap_;
+    return complete_ || request_.size() >= kFrameLimit ? lastByte_ : lastByte_ + gap_;
 }
 
-std::optional<Bridge::Clock::time_point> Bridge::deadline() const {
-    const auto frame = frameDeadline();
-    const auto output = toProgram_->deadline();
+std::optional<Bridge::Clock::time_point> Bridge::Deadline() const {
+    const auto frame = FrameDeadline();
+    const auto output = toProgram_->Deadline();
     if (frame && output) {
         return std::min(*frame, *output);
     }
     return frame ? frame : output;
 }
 
-bool Bridge::readProgram(Clock::time_point now) {
-    return drain(programFd_, [this, now](std::span<const std::uint8_t> bytes) {
+bool Bridge::ReadProgram(Clock::time_point now) {
+    return Drain(programFd_, [this, now](std::span<const std::uint8_t> bytes) {
         request_.insert(request_.end(), bytes.begin(), bytes.end());
         lastByte_ = now;
-        complete_ = isCompleteRequest(request_);
+        complete_ = IsCompleteRequest(request_);
     });
 }
 
-bool Bridge::readDevice(Clock::time_point now) {
-    const bool ok = drain(deviceFd_, [this, now](std::span<const std::uint8_t> rest) {
+bool Bridge::ReadDevice(Clock::time_point now) {
+    const bool ok = Drain(deviceFd_, [this, now](std::span<const std::uint8_t> rest) {
         for (PendingReply &reply : replies_) {
             const std::size_t take = std::min(rest.size(), reply.expected - reply.bytes.size());
             reply.bytes.insert(reply.bytes.end(), rest.begin(),
@@ -298,56 +298,56 @@ bool Bridge::readDevice(Clock::time_point now) {
         if (!rest.empty()) {
             // libmodbus wrote something it did not report (a failed, partial reply): pass
             // it on as it is rather than let it corrupt the next reply.
-            logVerbose("%zu unexpected bytes from the device passed on", rest.size());
-            toProgram_->send({rest.begin(), rest.end()}, now);
+            LogVerbose("%zu unexpected bytes from the device passed on", rest.size());
+            toProgram_->Send({rest.begin(), rest.end()}, now);
         }
     });
     if (ok) {
-        sendCompleteReplies();
+        SendCompleteReplies();
     }
     return ok;
 }
 
-void Bridge::releaseFrame(Clock::time_point now) {
-    const auto due = frameDeadline();
+void Bridge::ReleaseFrame(Clock::time_point now) {
+    const auto due = FrameDeadline();
     if (!due || now < *due) {
         return;
     }
     const std::vector<std::uint8_t> frame = std::exchange(request_, {});
     complete_ = false;
-    log_.record(lastByte_, "rx", frame);
+    log_.Record(lastByte_, "rx", frame);
     if (faults_.echo) { // the adapter's copy, whatever becomes of the request
-        toProgram_->send(frame, now, {}, "echo");
+        toProgram_->Send(frame, now, {}, "echo");
     }
     ++requestCount_;
-    if (!atModuleRate()) {
-        answerAtWrongRate(frame, now);
-    } else if (hits(requestCount_, faults_.dropEvery)) {
-        logVerbose("request dropped");
-        log_.record(now, "drop", frame);
-    } else if (std::ranges::equal(frame, readAddressRequest)) {
-        const std::uint8_t address = device_.address();
-        logVerbose("read-address query answered with %d", address);
+    if (!AtModuleRate()) {
+        AnswerAtWrongRate(frame, now);
+    } else if (Hits(requestCount_, faults_.dropEvery)) {
+        LogVerbose("request dropped");
+        log_.Record(now, "drop", frame);
+    } else if (std::ranges::equal(frame, kReadAddressRequest)) {
+        const std::uint8_t address = device_.Address();
+        LogVerbose("read-address query answered with %d", address);
         std::vector<std::uint8_t> answer{0xFA, 0x25, 0x01, address};
-        const std::uint16_t crc = crc16(answer);
+        const std::uint16_t crc = Crc16(answer);
         answer.insert(answer.end(),
                       {static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)});
         replies_.push_back({answer, answer.size(), now});
-        sendCompleteReplies();
+        SendCompleteReplies();
     } else {
-        toDevice_->send(frame, now);
+        toDevice_->Send(frame, now);
     }
 }
 
 // The module hears only its own rate. A terminal that cannot be asked is taken to be set
 // right, as it was before the rate mattered.
-bool Bridge::atModuleRate() const {
-    return lineRate(programFd_).value_or(baud_) == baud_;
+bool Bridge::AtModuleRate() const {
+    return LineRate(programFd_).value_or(baud_) == baud_;
 }
 
-void Bridge::answerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::time_point now) {
-    logVerbose("request heard at %d baud, not at %d", lineRate(programFd_).value_or(0), baud_);
-    log_.record(now, "wrongrate", frame);
+void Bridge::AnswerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::time_point now) {
+    LogVerbose("request heard at %d baud, not at %d", LineRate(programFd_).value_or(0), baud_);
+    log_.Record(now, "wrongrate", frame);
     if (!faults_.noiseAtWrongRate) {
         return;
     }
@@ -356,14 +356,14 @@ void Bridge::answerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::ti
     for (std::uint8_t &byte : noise) {
         byte = static_cast<std::uint8_t>(random_() >> 24);
     }
-    const std::uint16_t crc = crc16(std::span(noise).first(4));
+    const std::uint16_t crc = Crc16(std::span(noise).first(4));
     if (noise[4] == (crc & 0xFF) && noise[5] == (crc >> 8)) {
         noise[5] ^= 0xFF; // by chance a frame: spoil it
     }
-    toProgram_->sendNoise(std::move(noise), now + std::chrono::milliseconds(faults_.delayMs));
+    toProgram_->SendNoise(std::move(noise), now + std::chrono::milliseconds(faults_.delayMs));
 }
 
-void Bridge::sendCompleteReplies() {
+void Bridge::SendCompleteReplies() {
     while (!replies_.empty() && replies_.front().bytes.size() == replies_.front().expected) {
         PendingReply reply = std::move(replies_.front());
         replies_.pop_front();
@@ -371,28 +371,28 @@ void Bridge::sendCompleteReplies() {
             continue; // unplugged since the request came in
         }
         ++replyCount_;
-        if (hits(replyCount_, faults_.badCrcEvery)) {
-            logVerbose("reply CRC spoiled");
-            log_.record(Clock::now(), "badcrc", reply.bytes);
+        if (Hits(replyCount_, faults_.badCrcEvery)) {
+            LogVerbose("reply CRC spoiled");
+            log_.Record(Clock::now(), "badcrc", reply.bytes);
             reply.bytes.back() ^= 0xFF;
         }
         std::vector<std::uint8_t> noise;
-        if (hits(replyCount_, faults_.noiseEvery)) {
-            logVerbose("%d noise bytes follow the reply", faults_.noiseCount);
+        if (Hits(replyCount_, faults_.noiseEvery)) {
+            LogVerbose("%d noise bytes follow the reply", faults_.noiseCount);
             for (int i = 0; i < faults_.noiseCount; ++i) {
                 noise.push_back(static_cast<std::uint8_t>(random_() >> 24));
             }
         }
-        toProgram_->send(std::move(reply.bytes),
+        toProgram_->Send(std::move(reply.bytes),
                          reply.ready + std::chrono::milliseconds(faults_.delayMs),
                          std::move(noise));
     }
 }
 
-bool Bridge::serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
+bool Bridge::Serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
     const auto has = [](const pollfd &p, int events) { return (p.revents & events) != 0; };
     const auto failed = [](const char *what) {
-        logError("%s: %s", what, std::strerror(errno));
+        LogError("%s: %s", what, std::strerror(errno));
         return false;
     };
     const pollfd &program = fds[0];
@@ -401,25 +401,25 @@ bool Bridge::serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
     // We hold the slave ends open ourselves, so a hang-up means the pty is gone.
     if (std::ranges::any_of(
             fds, [&](const pollfd &p) { return has(p, POLLERR | POLLHUP | POLLNVAL); })) {
-        logError("pseudo-terminal failed");
+        LogError("pseudo-terminal failed");
         return false;
     }
-    if (has(program, POLLIN) && !readProgram(now)) {
+    if (has(program, POLLIN) && !ReadProgram(now)) {
         return failed("reading program side");
     }
-    releaseFrame(now);
+    ReleaseFrame(now);
 
     // Collect replies before serving the next request: on a framing error libmodbus's side
     // gets flushed, and anything already in flight must be out of the way.
-    if (has(line, POLLIN) && !readDevice(now)) {
+    if (has(line, POLLIN) && !ReadDevice(now)) {
         return failed("reading device side");
     }
-    if (const int sent = has(server, POLLIN) ? device_.serviceRequest() : 0; sent > 0) {
+    if (const int sent = has(server, POLLIN) ? device_.ServiceRequest() : 0; sent > 0) {
         replies_.push_back({{}, static_cast<std::size_t>(sent), Clock::now()});
     }
     const auto later = Clock::now();
-    return (toDevice_->service(later, line.revents) &&
-            toProgram_->service(later, program.revents)) ||
+    return (toDevice_->Service(later, line.revents) &&
+            toProgram_->Service(later, program.revents)) ||
            failed("writing");
 }
 

@@ -1,4 +1,4 @@
-#include "device.hpp"
+#include "device.h"
 
 #include <algorithm>
 #include <array>
@@ -15,35 +15,35 @@ namespace {
 
 // The measurement block, registers 0..15, readable as holding (function 3) and input
 // (function 4) registers; the registers the module leaves unused read as 0.
-constexpr int blockSize = 16;
-constexpr int illuminance = 0; // lx, after coefficient and offset
-constexpr int temperature = 2; // degrees Celsius x 100
-constexpr int coefficient = 4; // x10000
-constexpr int offset = 5;
-constexpr int gain = 6;
+constexpr int kBlockSize = 16;
+constexpr int kIlluminance = 0; // lx, after coefficient and offset
+constexpr int kTemperature = 2; // degrees Celsius x 100
+constexpr int kCoefficient = 4; // x10000
+constexpr int kOffset = 5;
+constexpr int kGain = 6;
 // The settings 4..6 are written at 0x0A04..0x0A06 and show up in the block.
-constexpr int settings = 0x0A00;
-constexpr int unitAddress = 0x0B00;
+constexpr int kSettings = 0x0A00;
+constexpr int kUnitAddress = 0x0B00;
 
-bool isSetting(int address) {
-    return address >= settings + coefficient && address <= settings + gain;
+bool IsSetting(int address) {
+    return address >= kSettings + kCoefficient && address <= kSettings + kGain;
 }
 
 // Only the settings and the unit address accept writes; the module rejects the rest.
-bool isWritable(int address) {
-    return isSetting(address) || address == unitAddress;
+bool IsWritable(int address) {
+    return IsSetting(address) || address == kUnitAddress;
 }
 
-bool isReadable(int address) {
-    return (address >= 0 && address < blockSize) || isWritable(address);
+bool IsReadable(int address) {
+    return (address >= 0 && address < kBlockSize) || IsWritable(address);
 }
 
 struct Range {
     int first;
     int count;
 
-    bool contains(int address) const { return first <= address && address < first + count; }
-    bool all(bool (*allowed)(int)) const {
+    bool Contains(int address) const { return first <= address && address < first + count; }
+    bool All(bool (*allowed)(int)) const {
         for (int a = first; a < first + count; ++a) {
             if (!allowed(a)) {
                 return false;
@@ -60,7 +60,7 @@ struct Access {
 
 // RTU layout: unit, function, then the function's fields. libmodbus has already checked
 // the frame's length against its function code, and the buffer holds a whole ADU.
-Access accessOf(const std::uint8_t *req) {
+Access AccessOf(const std::uint8_t *req) {
     const auto word = [req](int at) { return (req[at] << 8) | req[at + 1]; };
     switch (req[1]) {
     case MODBUS_FC_READ_HOLDING_REGISTERS:
@@ -78,19 +78,19 @@ Access accessOf(const std::uint8_t *req) {
     }
 }
 
-void describe(const std::uint8_t *req, const Access &access) {
+void Describe(const std::uint8_t *req, const Access &access) {
     const auto &range = access.written ? access.written : access.read;
     if (range) {
-        logVerbose("unit %d: function 0x%02X %s 0x%04X x%d", req[0], req[1],
+        LogVerbose("unit %d: function 0x%02X %s 0x%04X x%d", req[0], req[1],
                    access.written ? "writes" : "reads", range->first, range->count);
     } else {
-        logVerbose("unit %d: function 0x%02X", req[0], req[1]);
+        LogVerbose("unit %d: function 0x%02X", req[0], req[1]);
     }
 }
 
 } // namespace
 
-std::unique_ptr<SensorDevice> SensorDevice::open(const std::string &port, int baud, int address,
+std::unique_ptr<SensorDevice> SensorDevice::Open(const std::string &port, int baud, int address,
                                                  std::uint32_t seed, std::string &error) {
     modbus_t *ctx = modbus_new_rtu(port.c_str(), baud, 'N', 8, 1);
     if (ctx == nullptr) {
@@ -109,7 +109,7 @@ std::unique_ptr<SensorDevice> SensorDevice::open(const std::string &port, int ba
         return nullptr;
     }
 
-    modbus_mapping_t *map = modbus_mapping_new(0, 0, unitAddress + 1, blockSize);
+    modbus_mapping_t *map = modbus_mapping_new(0, 0, kUnitAddress + 1, kBlockSize);
     if (map == nullptr) {
         error = std::string("modbus_mapping_new: ") + modbus_strerror(errno);
         modbus_close(ctx);
@@ -122,10 +122,10 @@ std::unique_ptr<SensorDevice> SensorDevice::open(const std::string &port, int ba
 SensorDevice::SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed)
     : ctx_(ctx), map_(map), address_(address), start_(MonoClock::now()),
       random_(seed ^ 0x5EED1234U) {
-    map_->tab_registers[coefficient] = 10000; // 1.0
-    map_->tab_registers[offset] = 0;
-    map_->tab_registers[gain] = 1;
-    refreshReadings();
+    map_->tab_registers[kCoefficient] = 10000; // 1.0
+    map_->tab_registers[kOffset] = 0;
+    map_->tab_registers[kGain] = 1;
+    RefreshReadings();
 }
 
 SensorDevice::~SensorDevice() {
@@ -134,43 +134,44 @@ SensorDevice::~SensorDevice() {
     modbus_free(ctx_);
 }
 
-int SensorDevice::serviceRequest() {
+int SensorDevice::ServiceRequest() {
     std::array<std::uint8_t, MODBUS_RTU_MAX_ADU_LENGTH> req{};
     const int length = modbus_receive(ctx_, req.data());
     if (length > 0) {
-        return std::max(handle(req.data(), length), 0);
+        return std::max(Handle(req.data(), length), 0);
     }
     if (length == 0) {
         // Addressed to another unit. libmodbus now expects that unit's reply and would
         // swallow whatever comes next as such; there is no other unit on this line, so let
         // that expectation run out right away (short response timeout) instead.
-        logVerbose("frame for unit %d ignored", req[0]);
+        LogVerbose("frame for unit %d ignored", req[0]);
         (void)modbus_receive(ctx_, req.data());
         return 0;
     }
     // Bad CRC, a stalled or overlong frame: drop whatever is left of it so the next
     // request starts on a clean line. Input only: a reply may still be on its way out.
-    logVerbose("frame discarded: %s", modbus_strerror(errno));
-    tcflush(fd(), TCIFLUSH);
+    LogVerbose("frame discarded: %s", modbus_strerror(errno));
+    tcflush(Fd(), TCIFLUSH);
     return 0;
 }
 
-int SensorDevice::handle(const std::uint8_t *req, int length) {
+int SensorDevice::Handle(const std::uint8_t *req, int length) {
     const bool broadcast = req[0] == MODBUS_BROADCAST_ADDRESS;
-    const Access access = accessOf(req);
-    describe(req, access);
+    const Access access = AccessOf(req);
+    Describe(req, access);
 
     // libmodbus would happily serve the whole table up to the unit address register; the
     // module knows only its own registers.
-    const bool writeOk = !access.written || access.written->all(isWritable);
-    if (!writeOk || (access.read && !access.read->all(isReadable))) {
-        logVerbose("%s at 0x%04X rejected", writeOk ? "read" : "write",
+    const bool writeOk = !access.written || access.written->All(IsWritable);
+    if (!writeOk || (access.read && !access.read->All(IsReadable))) {
+        LogVerbose("%s at 0x%04X rejected", writeOk ? "read" : "write",
                    (writeOk ? access.read : access.written)->first);
         return broadcast ? 0
                          : modbus_reply_exception(ctx_, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
     }
-    if (access.read && (access.read->contains(illuminance) || access.read->contains(temperature))) {
-        refreshReadings();
+    if (access.read &&
+        (access.read->Contains(kIlluminance) || access.read->Contains(kTemperature))) {
+        RefreshReadings();
     }
 
     if (broadcast) {
@@ -179,8 +180,8 @@ int SensorDevice::handle(const std::uint8_t *req, int length) {
         if (req[1] == MODBUS_FC_WRITE_SINGLE_REGISTER) {
             const auto value = static_cast<std::uint16_t>((req[4] << 8) | req[5]);
             map_->tab_registers[access.written->first] = value;
-            applyWrite(access.written->first, value);
-            syncMirrors();
+            ApplyWrite(access.written->first, value);
+            SyncMirrors();
         }
         return 0;
     }
@@ -189,12 +190,12 @@ int SensorDevice::handle(const std::uint8_t *req, int length) {
     // address change is acknowledged from the old address.
     const int sent = modbus_reply(ctx_, req, length, map_);
     if (sent < 0) {
-        logError("sending reply: %s", modbus_strerror(errno));
+        LogError("sending reply: %s", modbus_strerror(errno));
     }
     for (int a = 0; access.written && a < access.written->count; ++a) {
-        applyWrite(access.written->first + a, map_->tab_registers[access.written->first + a]);
+        ApplyWrite(access.written->first + a, map_->tab_registers[access.written->first + a]);
     }
-    syncMirrors();
+    SyncMirrors();
     return sent;
 }
 
@@ -202,53 +203,53 @@ int SensorDevice::handle(const std::uint8_t *req, int length) {
 // runs fast, one "day" every ten minutes, so a session shows the light rise and fall: 300 lx
 // of room lighting at night, 800 lx at noon, starting mid-morning at 550 lx and rising.
 // The temperature drifts by a few tenths around 23.5 degrees Celsius.
-void SensorDevice::refreshReadings() {
+void SensorDevice::RefreshReadings() {
     const double seconds = std::chrono::duration<double>(MonoClock::now() - start_).count();
     const double lux =
-        550.0 - 250.0 * std::cos(2 * std::numbers::pi * (seconds / 600.0 + 0.25)) + noise(4.0);
+        550.0 - 250.0 * std::cos(2 * std::numbers::pi * (seconds / 600.0 + 0.25)) + Noise(4.0);
     const double celsius =
-        23.5 + 0.4 * std::sin(2 * std::numbers::pi * seconds / 900.0) + noise(0.02);
+        23.5 + 0.4 * std::sin(2 * std::numbers::pi * seconds / 900.0) + Noise(0.02);
     std::uint16_t *regs = map_->tab_registers;
     // Raw light x coefficient (register 4 / 10000) + offset (register 5), held to a register.
-    const double scaled = std::round(lux * regs[coefficient] / 10000.0) + regs[offset];
-    regs[illuminance] = static_cast<std::uint16_t>(std::clamp(scaled, 0.0, 65535.0));
-    regs[temperature] = static_cast<std::uint16_t>(std::lround(celsius * 100.0));
-    syncMirrors();
+    const double scaled = std::round(lux * regs[kCoefficient] / 10000.0) + regs[kOffset];
+    regs[kIlluminance] = static_cast<std::uint16_t>(std::clamp(scaled, 0.0, 65535.0));
+    regs[kTemperature] = static_cast<std::uint16_t>(std::lround(celsius * 100.0));
+    SyncMirrors();
 }
 
 // A little noise on every reading, like a real photodiode, so two reads in a row rarely
 // agree. The sum of two uniform draws: triangular, so large excursions are rare. Done by
 // hand because the standard distributions differ between library implementations.
-double SensorDevice::noise(double amplitude) {
+double SensorDevice::Noise(double amplitude) {
     const double a = static_cast<std::uint32_t>(random_()) / 4294967295.0;
     const double b = static_cast<std::uint32_t>(random_()) / 4294967295.0;
     return (a + b - 1.0) * amplitude;
 }
 
-void SensorDevice::applyWrite(int address, std::uint16_t value) {
-    if (isSetting(address)) {
-        map_->tab_registers[address - settings] = value;
+void SensorDevice::ApplyWrite(int address, std::uint16_t value) {
+    if (IsSetting(address)) {
+        map_->tab_registers[address - kSettings] = value;
         return;
     }
-    if (address != unitAddress || value == address_) {
+    if (address != kUnitAddress || value == address_) {
         return;
     }
     if (value >= 1 && value <= 247 && modbus_set_slave(ctx_, value) == 0) {
-        logVerbose("unit address %d -> %d", address_, value);
+        LogVerbose("unit address %d -> %d", address_, value);
         address_ = value;
     } else {
-        logVerbose("unit address %d rejected, staying at %d", value, address_);
+        LogVerbose("unit address %d rejected, staying at %d", value, address_);
     }
 }
 
 // Keeps every view of a value identical: the measurement block as input registers, the
 // settings at their write addresses, and the unit address register.
-void SensorDevice::syncMirrors() {
-    std::copy_n(map_->tab_registers, blockSize, map_->tab_input_registers);
-    for (int r = coefficient; r <= gain; ++r) {
-        map_->tab_registers[settings + r] = map_->tab_registers[r];
+void SensorDevice::SyncMirrors() {
+    std::copy_n(map_->tab_registers, kBlockSize, map_->tab_input_registers);
+    for (int r = kCoefficient; r <= kGain; ++r) {
+        map_->tab_registers[kSettings + r] = map_->tab_registers[r];
     }
-    map_->tab_registers[unitAddress] = static_cast<std::uint16_t>(address_);
+    map_->tab_registers[kUnitAddress] = static_cast<std::uint16_t>(address_);
 }
 
 } // namespace sensorsim

@@ -1,4 +1,4 @@
-#include "log.hpp"
+#include "log.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -13,7 +13,7 @@ namespace sensorsim {
 
 namespace {
 
-void emit(const char *format, std::va_list args) {
+void Emit(const char *format, std::va_list args) {
     std::fputs("sensor-sim: ", stderr);
     std::vfprintf(stderr, format, args);
     std::fputc('\n', stderr);
@@ -21,20 +21,20 @@ void emit(const char *format, std::va_list args) {
 
 } // namespace
 
-void logError(const char *format, ...) {
+void LogError(const char *format, ...) {
     std::va_list args;
     va_start(args, format);
-    emit(format, args);
+    Emit(format, args);
     va_end(args);
 }
 
-void logVerbose(const char *format, ...) {
+void LogVerbose(const char *format, ...) {
     if (!verbose) {
         return;
     }
     std::va_list args;
     va_start(args, format);
-    emit(format, args);
+    Emit(format, args);
     va_end(args);
 }
 
@@ -44,7 +44,7 @@ TrafficLog::~TrafficLog() {
     }
 }
 
-bool TrafficLog::open(const std::string &path, std::string &error) {
+bool TrafficLog::Open(const std::string &path, std::string &error) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         error = "--log " + path + ": " + std::strerror(errno);
@@ -52,7 +52,7 @@ bool TrafficLog::open(const std::string &path, std::string &error) {
     return fd_ >= 0;
 }
 
-void TrafficLog::record(MonoClock::time_point when, std::string_view kind,
+void TrafficLog::Record(MonoClock::time_point when, std::string_view kind,
                         std::span<const std::uint8_t> bytes) {
     if (fd_ < 0) {
         return;
@@ -71,7 +71,7 @@ void TrafficLog::record(MonoClock::time_point when, std::string_view kind,
 
     if (write(fd_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
         // A full disk should not take the line down with it; say so once and carry on.
-        logError("writing the traffic log failed (%s); logging stops", std::strerror(errno));
+        LogError("writing the traffic log failed (%s); logging stops", std::strerror(errno));
         close(fd_);
         fd_ = -1;
     }

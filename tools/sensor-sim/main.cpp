@@ -7,11 +7,11 @@
 // other requests through unchanged; replies come back through it whole, which is where
 // the fault options (delays, split replies, bad CRCs, noise, lost requests) act.
 
-#include "bridge.hpp"
-#include "device.hpp"
-#include "event_loop.hpp"
-#include "log.hpp"
-#include "pty_pair.hpp"
+#include "bridge.h"
+#include "device.h"
+#include "eventloop.h"
+#include "log.h"
+#include "ptypair.h"
 
 #include <algorithm>
 #include <charconv>
@@ -27,8 +27,8 @@ using namespace sensorsim;
 
 namespace {
 
-constexpr int exitRuntimeError = 1;
-constexpr int exitUsage = 2;
+constexpr int kExitRuntimeError = 1;
+constexpr int kExitUsage = 2;
 
 struct Options {
     std::string link;
@@ -41,7 +41,7 @@ struct Options {
     FaultOptions faults;
 };
 
-const char *usageText() {
+const char *UsageText() {
     return "usage: sensor-sim --link PATH [--address N] [--baud B] [--verbose]\n"
            "                  [--stdin-eof-exits] [--log FILE] [fault options]\n"
            "  --link PATH         symlink to create for the program's side of the line\n"
@@ -88,7 +88,7 @@ const char *usageText() {
            "  unplug, replug   (no bytes)\n";
 }
 
-template <typename T> bool number(std::string_view text, T min, T max, T &out) {
+template <typename T> bool ParseNumber(std::string_view text, T min, T max, T &out) {
     T value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc{} || end != text.data() + text.size() || value < min || value > max) {
@@ -98,21 +98,23 @@ template <typename T> bool number(std::string_view text, T min, T max, T &out) {
     return true;
 }
 
-constexpr int maxEvery = 1'000'000'000;
+constexpr int kMaxEvery = 1'000'000'000;
 
 // EVERY[:COUNT]
-bool noise(std::string_view text, FaultOptions &faults) {
+bool ParseNoise(std::string_view text, FaultOptions &faults) {
     const auto colon = text.find(':');
-    return number(text.substr(0, colon), 1, maxEvery, faults.noiseEvery) &&
+    return ParseNumber(text.substr(0, colon), 1, kMaxEvery, faults.noiseEvery) &&
            (colon == std::string_view::npos ||
-            number(text.substr(colon + 1), 1, 256, faults.noiseCount));
+            ParseNumber(text.substr(colon + 1), 1, 256, faults.noiseCount));
 }
 
-const option longOptions[] = {
+const option kLongOptions[] = {
+    // the line, the module and the traffic log
     {"link", required_argument, nullptr, 'l'},
     {"address", required_argument, nullptr, 'a'},
     {"baud", required_argument, nullptr, 'b'},
     {"log", required_argument, nullptr, 'L'},
+    // fault options
     {"delay", required_argument, nullptr, 'd'},
     {"split", required_argument, nullptr, 's'},
     {"gap", required_argument, nullptr, 'g'},
@@ -123,6 +125,7 @@ const option longOptions[] = {
     {"wire-time", no_argument, nullptr, 'w'},
     {"echo", no_argument, nullptr, 'E'},
     {"noise-at-wrong-rate", no_argument, nullptr, 'W'},
+    // running the simulator
     {"verbose", no_argument, nullptr, 'v'},
     {"stdin-eof-exits", no_argument, nullptr, 'e'},
     {"help", no_argument, nullptr, 'h'},
@@ -130,7 +133,7 @@ const option longOptions[] = {
 };
 
 // Returns nullopt and fills `error` when the arguments make no sense.
-std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
+std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
     Options o;
     FaultOptions &f = o.faults;
     // The options that take a whole number: their range, where they go, and what a refused
@@ -149,16 +152,16 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
         {'d', 0, 60'000, &f.delayMs, "must be milliseconds in 0..60000"},
         {'s', 1, 256, &f.splitBytes, "must be a byte count in 1..256"},
         {'g', 0, 10'000, &f.splitGapMs, "must be milliseconds in 0..10000"},
-        {'c', 1, maxEvery, &f.badCrcEvery, "must be a positive integer"},
-        {'D', 1, maxEvery, &f.dropEvery, "must be a positive integer"},
+        {'c', 1, kMaxEvery, &f.badCrcEvery, "must be a positive integer"},
+        {'D', 1, kMaxEvery, &f.dropEvery, "must be a positive integer"},
     };
     bool haveGap = false;
     opterr = 0; // our own message, followed by the usage
     int index = 0;
-    for (int c = 0; (c = getopt_long(argc, argv, ":h", longOptions, &index)) != -1;) {
+    for (int c = 0; (c = getopt_long(argc, argv, ":h", kLongOptions, &index)) != -1;) {
         const std::string_view value = optarg != nullptr ? optarg : "";
         const auto refuse = [&](const char *must) {
-            error = std::string("--") + longOptions[index].name + " " + must;
+            error = std::string("--") + kLongOptions[index].name + " " + must;
             return false;
         };
         const auto *const n = std::ranges::find(numbers, c, &Number::option);
@@ -173,10 +176,10 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
             ok = !value.empty() || refuse("needs a non-empty path");
             break;
         case 'n':
-            ok = noise(value, f) || refuse("must be EVERY or EVERY:COUNT, COUNT in 1..256");
+            ok = ParseNoise(value, f) || refuse("must be EVERY or EVERY:COUNT, COUNT in 1..256");
             break;
         case 'S':
-            ok = number<std::uint32_t>(value, 0, UINT32_MAX, f.seed) ||
+            ok = ParseNumber<std::uint32_t>(value, 0, UINT32_MAX, f.seed) ||
                  refuse("must be an integer in 0..4294967295");
             break;
         case 'w':
@@ -205,7 +208,7 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
                 error = "unknown argument: " + std::string(argv[optind - 1]);
                 return std::nullopt;
             }
-            ok = number(value, n->min, n->max, *n->out) || refuse(n->must);
+            ok = ParseNumber(value, n->min, n->max, *n->out) || refuse(n->must);
             haveGap = haveGap || c == 'g';
         }
         if (!ok) {
@@ -226,35 +229,35 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error) {
 
 int main(int argc, char **argv) {
     std::string error;
-    const auto options = parseOptions(argc, argv, error);
+    const auto options = ParseOptions(argc, argv, error);
     if (!options) {
-        std::fprintf(stderr, "sensor-sim: %s\n%s", error.c_str(), usageText());
-        return exitUsage;
+        std::fprintf(stderr, "sensor-sim: %s\n%s", error.c_str(), UsageText());
+        return kExitUsage;
     }
     if (options->help) {
-        std::fputs(usageText(), stdout);
+        std::fputs(UsageText(), stdout);
         return 0;
     }
     verbose = options->verbose;
 
     TrafficLog log;
-    if (!options->log.empty() && !log.open(options->log, error)) {
-        logError("%s", error.c_str());
-        return exitRuntimeError;
+    if (!options->log.empty() && !log.Open(options->log, error)) {
+        LogError("%s", error.c_str());
+        return kExitRuntimeError;
     }
 
-    auto deviceSide = pty::PtyPair::open(error);
+    auto deviceSide = pty::PtyPair::Open(error);
     if (!deviceSide) {
-        logError("%s", error.c_str());
-        return exitRuntimeError;
+        LogError("%s", error.c_str());
+        return kExitRuntimeError;
     }
-    const auto device = SensorDevice::open(deviceSide->slaveName, options->baud, options->address,
+    const auto device = SensorDevice::Open(deviceSide->slaveName, options->baud, options->address,
                                            options->faults.seed, error);
     if (!device) {
-        logError("%s", error.c_str());
-        return exitRuntimeError;
+        LogError("%s", error.c_str());
+        return kExitRuntimeError;
     }
 
-    Bridge bridge(deviceSide->master.get(), *device, options->baud, options->faults, log);
-    return runEventLoop({bridge, *device, log, options->link, options->stdinEofExits});
+    Bridge bridge(deviceSide->master.Get(), *device, options->baud, options->faults, log);
+    return RunEventLoop({bridge, *device, log, options->link, options->stdinEofExits});
 }

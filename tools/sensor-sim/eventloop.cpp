@@ -1,8 +1,8 @@
-#include "event_loop.hpp"
+#include "eventloop.h"
 
-#include "bridge.hpp"
-#include "device.hpp"
-#include "pty_pair.hpp"
+#include "bridge.h"
+#include "device.h"
+#include "ptypair.h"
 
 #include <array>
 #include <cerrno>
@@ -26,30 +26,30 @@ public:
     explicit ProgramPort(std::string link) : link_(std::move(link)) {}
     ProgramPort(const ProgramPort &) = delete;
     ProgramPort &operator=(const ProgramPort &) = delete;
-    ~ProgramPort() { unplug(); }
+    ~ProgramPort() { Unplug(); }
 
-    pty::PublishResult plug(std::string &error) {
-        auto fresh = pty::PtyPair::open(error);
+    pty::PublishResult Plug(std::string &error) {
+        auto fresh = pty::PtyPair::Open(error);
         const auto result =
-            fresh ? pty::publishLink(link_, fresh->slaveName, error) : pty::PublishResult::failed;
-        if (result == pty::PublishResult::published) {
+            fresh ? pty::PublishLink(link_, fresh->slaveName, error) : pty::PublishResult::Failed;
+        if (result == pty::PublishResult::Published) {
             pty_ = std::make_unique<pty::PtyPair>(std::move(*fresh));
         }
         return result;
     }
     // Removes the link first, so nobody opens the dying pty, then closes it: whoever has it
     // open sees a hang-up.
-    void unplug() {
+    void Unplug() {
         if (pty_) {
-            pty::withdrawLink(link_, pty_->slaveName);
+            pty::WithdrawLink(link_, pty_->slaveName);
             pty_.reset();
         }
     }
-    bool plugged() const { return pty_ != nullptr; }
-    int fd() const { return pty_ ? pty_->master.get() : -1; }
+    bool Plugged() const { return pty_ != nullptr; }
+    int Fd() const { return pty_ ? pty_->master.Get() : -1; }
 
     // The ready line on stdout that scripts and tests wait for.
-    void announce(int address) const {
+    void Announce(int address) const {
         std::printf("sensor-sim: %s -> %s, address %d\n", link_.c_str(), pty_->slaveName.c_str(),
                     address);
         std::fflush(stdout);
@@ -62,7 +62,7 @@ private:
 
 int wakeWriteFd = -1;
 
-void onSignal(int signo) {
+void OnSignal(int signo) {
     const int saved = errno;
     const auto byte = static_cast<unsigned char>(signo);
     // Full pipe means plenty of wake-ups are pending; nothing to do about a failure here.
@@ -72,7 +72,7 @@ void onSignal(int signo) {
 
 // The read end of a pipe that turns readable once SIGINT, SIGTERM, SIGHUP (stop) or
 // SIGUSR1, SIGUSR2 (unplug, plug in) arrive, so the loop acts on them outside the handler.
-int installSignalPipe() {
+int InstallSignalPipe() {
     int fds[2];
     if (pipe(fds) != 0) {
         return -1;
@@ -87,7 +87,7 @@ int installSignalPipe() {
 
     constexpr std::array handled{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
     struct sigaction action {};
-    action.sa_handler = onSignal;
+    action.sa_handler = OnSignal;
     // Block every other signal while one is being written down: otherwise a second one pending
     // at the same time can run its handler first, and "unplug, plug in" turns round.
     sigfillset(&action.sa_mask);
@@ -103,27 +103,27 @@ int installSignalPipe() {
 
 // False when the signal asks the simulator to stop. Repeating an unplug or a plug-in does
 // nothing.
-bool handleSignal(int signo, ProgramPort &port, const LoopParts &parts) {
+bool HandleSignal(int signo, ProgramPort &port, const LoopParts &parts) {
     std::string error;
-    if (signo == SIGUSR1 && port.plugged()) {
-        port.unplug();
-        parts.bridge.attachProgram(-1);
-        parts.log.record(MonoClock::now(), "unplug");
-        logVerbose("unplugged");
-    } else if (signo == SIGUSR2 && !port.plugged()) {
-        if (port.plug(error) != pty::PublishResult::published) {
-            logError("plugging in again: %s", error.c_str());
+    if (signo == SIGUSR1 && port.Plugged()) {
+        port.Unplug();
+        parts.bridge.AttachProgram(-1);
+        parts.log.Record(MonoClock::now(), "unplug");
+        LogVerbose("unplugged");
+    } else if (signo == SIGUSR2 && !port.Plugged()) {
+        if (port.Plug(error) != pty::PublishResult::Published) {
+            LogError("plugging in again: %s", error.c_str());
             return true;
         }
-        parts.bridge.attachProgram(port.fd());
-        parts.log.record(MonoClock::now(), "replug");
-        port.announce(parts.device.address());
+        parts.bridge.AttachProgram(port.Fd());
+        parts.log.Record(MonoClock::now(), "replug");
+        port.Announce(parts.device.Address());
     }
     return signo == SIGUSR1 || signo == SIGUSR2;
 }
 
 // True when stdin has reached end of file (or failed for good).
-bool stdinClosed() {
+bool StdinClosed() {
     std::array<char, 256> sink{};
     const ssize_t n = read(STDIN_FILENO, sink.data(), sink.size());
     return n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
@@ -131,28 +131,28 @@ bool stdinClosed() {
 
 } // namespace
 
-int runEventLoop(const LoopParts &parts) {
-    const int signalFd = installSignalPipe();
+int RunEventLoop(const LoopParts &parts) {
+    const int signalFd = InstallSignalPipe();
     if (signalFd < 0) {
-        logError("setting up signals: %s", std::strerror(errno));
+        LogError("setting up signals: %s", std::strerror(errno));
         return 1;
     }
     std::string error;
     ProgramPort port(parts.link);
-    if (const auto result = port.plug(error); result != pty::PublishResult::published) {
-        logError("%s", error.c_str());
-        return result == pty::PublishResult::occupied ? 2 : 1;
+    if (const auto result = port.Plug(error); result != pty::PublishResult::Published) {
+        LogError("%s", error.c_str());
+        return result == pty::PublishResult::Occupied ? 2 : 1;
     }
-    port.announce(parts.device.address());
+    port.Announce(parts.device.Address());
     Bridge &bridge = parts.bridge;
-    bridge.attachProgram(port.fd());
+    bridge.AttachProgram(port.Fd());
 
     for (;;) {
-        const auto line = bridge.pollFds();
+        const auto line = bridge.PollFds();
         std::array<pollfd, 5> fds{line[0], line[1], line[2], pollfd{signalFd, POLLIN, 0},
                                   pollfd{STDIN_FILENO, POLLIN, 0}};
         int timeout = -1;
-        if (const auto due = bridge.deadline()) {
+        if (const auto due = bridge.Deadline()) {
             // Round up: waking a hair early would only spin once more before the work is due.
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - MonoClock::now());
             timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
@@ -161,23 +161,23 @@ int runEventLoop(const LoopParts &parts) {
             if (errno == EINTR) {
                 continue;
             }
-            logError("poll: %s", std::strerror(errno));
+            LogError("poll: %s", std::strerror(errno));
             return 1;
         }
         if (fds[3].revents != 0) {
             std::array<unsigned char, 64> signals{};
             const ssize_t n = read(signalFd, signals.data(), signals.size());
             for (ssize_t i = 0; i < n; ++i) {
-                if (!handleSignal(signals[static_cast<std::size_t>(i)], port, parts)) {
+                if (!HandleSignal(signals[static_cast<std::size_t>(i)], port, parts)) {
                     return 0;
                 }
             }
             continue; // the program's fd may have changed under the other results
         }
-        if (parts.watchStdin && fds[4].revents != 0 && stdinClosed()) {
+        if (parts.watchStdin && fds[4].revents != 0 && StdinClosed()) {
             return 0;
         }
-        if (!bridge.serve(std::span(fds).first<3>(), MonoClock::now())) {
+        if (!bridge.Serve(std::span(fds).first<3>(), MonoClock::now())) {
             return 1;
         }
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "device.hpp"
-#include "log.hpp"
+#include "device.h"
+#include "log.h"
 
 #include <array>
 #include <chrono>
@@ -54,14 +54,14 @@ public:
     ~Bridge();
 
     // -1 when unplugged: partial frames and replies not yet sent are dropped.
-    void attachProgram(int fd);
+    void AttachProgram(int fd);
 
     // What to poll(): the program's pty, the device's pty, and libmodbus's end of it.
-    std::array<pollfd, 3> pollFds() const;
+    std::array<pollfd, 3> PollFds() const;
     // When there is work even if no fd turns ready; empty for none.
-    std::optional<Clock::time_point> deadline() const;
+    std::optional<Clock::time_point> Deadline() const;
     // Acts on what poll() found. False when a pty has failed beyond repair.
-    bool serve(std::span<const pollfd, 3> fds, Clock::time_point now);
+    bool Serve(std::span<const pollfd, 3> fds, Clock::time_point now);
 
 private:
     struct PendingReply {
@@ -71,14 +71,14 @@ private:
         bool stale = false; // asked for on a connection that has since been unplugged
     };
 
-    std::optional<Clock::time_point> frameDeadline() const;
-    bool readProgram(Clock::time_point now);
-    bool readDevice(Clock::time_point now);
-    void releaseFrame(Clock::time_point now);
-    void sendCompleteReplies();
+    std::optional<Clock::time_point> FrameDeadline() const;
+    bool ReadProgram(Clock::time_point now);
+    bool ReadDevice(Clock::time_point now);
+    void ReleaseFrame(Clock::time_point now);
+    void SendCompleteReplies();
 
-    bool atModuleRate() const;
-    void answerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::time_point now);
+    bool AtModuleRate() const;
+    void AnswerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::time_point now);
 
     int programFd_ = -1;
     int deviceFd_;

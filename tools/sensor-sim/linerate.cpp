@@ -1,4 +1,4 @@
-#include "line_rate.hpp"
+#include "linerate.h"
 
 // Linux keeps rates that have no B-constant (14400) only in termios2; the struct clashes with
 // <termios.h>, so this file includes the kernel's header alone.
@@ -11,7 +11,7 @@
 
 namespace sensorsim {
 
-std::optional<int> lineRate(int fd) {
+std::optional<int> LineRate(int fd) {
 #ifdef __linux__
     // On a pty master the kernel answers with the slave's settings, the program's side.
     termios2 settings{};

@@ -29,8 +29,8 @@ struct MonoClock {
 
 inline bool verbose = false; // --verbose: one line per request
 
-[[gnu::format(printf, 1, 2)]] void logError(const char *format, ...);
-[[gnu::format(printf, 1, 2)]] void logVerbose(const char *format, ...); // only with --verbose
+[[gnu::format(printf, 1, 2)]] void LogError(const char *format, ...);
+[[gnu::format(printf, 1, 2)]] void LogVerbose(const char *format, ...); // only with --verbose
 
 // The --log file: one line per event, "SECONDS.MICROS KIND[ HEX]...", e.g.
 //   12345.678901 rx 01 03 00 00 00 02 C4 0B
@@ -43,8 +43,8 @@ public:
     TrafficLog &operator=(const TrafficLog &) = delete;
     ~TrafficLog();
 
-    bool open(const std::string &path, std::string &error);
-    void record(MonoClock::time_point when, std::string_view kind,
+    bool Open(const std::string &path, std::string &error);
+    void Record(MonoClock::time_point when, std::string_view kind,
                 std::span<const std::uint8_t> bytes = {});
 
 private:

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log.hpp"
+#include "log.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,29 +16,29 @@ namespace sensorsim {
 // changes, and registers outside the module's map refused.
 class SensorDevice {
 public:
-    static std::unique_ptr<SensorDevice> open(const std::string &port, int baud, int address,
+    static std::unique_ptr<SensorDevice> Open(const std::string &port, int baud, int address,
                                               std::uint32_t seed, std::string &error);
 
     SensorDevice(const SensorDevice &) = delete;
     SensorDevice &operator=(const SensorDevice &) = delete;
     ~SensorDevice();
 
-    // Readable when a request is waiting for serviceRequest().
-    int fd() const { return modbus_get_socket(ctx_); }
-    std::uint8_t address() const { return static_cast<std::uint8_t>(address_); }
+    // Readable when a request is waiting for ServiceRequest().
+    int Fd() const { return modbus_get_socket(ctx_); }
+    std::uint8_t Address() const { return static_cast<std::uint8_t>(address_); }
 
-    // Reads one frame and answers it. Call only when fd() is readable: the frame has then
+    // Reads one frame and answers it. Call only when Fd() is readable: the frame has then
     // already been passed on in one piece, so libmodbus does not sit waiting for bytes.
     // Returns how many bytes of reply libmodbus wrote to the line, 0 for none.
-    int serviceRequest();
+    int ServiceRequest();
 
 private:
     SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed);
-    int handle(const std::uint8_t *req, int length);
-    void refreshReadings();
-    double noise(double amplitude);
-    void applyWrite(int address, std::uint16_t value);
-    void syncMirrors();
+    int Handle(const std::uint8_t *req, int length);
+    void RefreshReadings();
+    double Noise(double amplitude);
+    void ApplyWrite(int address, std::uint16_t value);
+    void SyncMirrors();
 
     modbus_t *ctx_;
     modbus_mapping_t *map_;

@@ -7,6 +7,6 @@
 namespace sensorsim {
 
 // The output rate in bits per second, or nothing when the terminal cannot be asked.
-std::optional<int> lineRate(int fd);
+std::optional<int> LineRate(int fd);
 
 } // namespace sensorsim

@@ -1,4 +1,4 @@
-#include "pty_pair.hpp"
+#include "ptypair.h"
 
 #include <array>
 #include <cerrno>
@@ -24,7 +24,7 @@ namespace {
 
 // Termios belongs to the slave, but setting it through both ends keeps platforms that
 // treat the master separately in line as well.
-bool prepare(int fd, int statusFlags) {
+bool Prepare(int fd, int statusFlags) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
         return false;
@@ -43,7 +43,7 @@ Fd::~Fd() {
     }
 }
 
-std::optional<PtyPair> PtyPair::open(std::string &error) {
+std::optional<PtyPair> PtyPair::Open(std::string &error) {
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -56,7 +56,7 @@ std::optional<PtyPair> PtyPair::open(std::string &error) {
         error = std::string("ttyname: ") + std::strerror(err);
         return std::nullopt;
     }
-    if (!prepare(slave, 0) || !prepare(master, O_NONBLOCK)) {
+    if (!Prepare(slave, 0) || !Prepare(master, O_NONBLOCK)) {
         error = std::string("configuring pty: ") + std::strerror(errno);
         return std::nullopt;
     }
@@ -64,16 +64,16 @@ std::optional<PtyPair> PtyPair::open(std::string &error) {
     return pty;
 }
 
-PublishResult publishLink(const std::string &link, const std::string &target, std::string &error) {
+PublishResult PublishLink(const std::string &link, const std::string &target, std::string &error) {
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             error = link + " exists and is not a symlink; refusing to replace it";
-            return PublishResult::occupied;
+            return PublishResult::Occupied;
         }
         if (unlink(link.c_str()) != 0 && errno != ENOENT) {
             error = "removing old link " + link + ": " + std::strerror(errno);
-            return PublishResult::failed;
+            return PublishResult::Failed;
         }
     }
 
@@ -81,12 +81,12 @@ PublishResult publishLink(const std::string &link, const std::string &target, st
         const int err = errno;
         error = "creating link " + link + ": " + std::strerror(err);
         // Something appeared there between the check and now: treat it like any other file.
-        return err == EEXIST ? PublishResult::occupied : PublishResult::failed;
+        return err == EEXIST ? PublishResult::Occupied : PublishResult::Failed;
     }
-    return PublishResult::published;
+    return PublishResult::Published;
 }
 
-void withdrawLink(const std::string &link, const std::string &target) {
+void WithdrawLink(const std::string &link, const std::string &target) {
     std::array<char, 4096> current{};
     const ssize_t n = readlink(link.c_str(), current.data(), current.size() - 1);
     if (n >= 0 && target == std::string_view(current.data(), static_cast<std::size_t>(n))) {

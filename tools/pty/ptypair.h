@@ -21,7 +21,7 @@ public:
     }
     ~Fd();
 
-    int get() const { return fd_; }
+    int Get() const { return fd_; }
 
 private:
     int fd_ = -1;
@@ -35,16 +35,16 @@ struct PtyPair {
     Fd slave;
     std::string slaveName;
 
-    static std::optional<PtyPair> open(std::string &error);
+    static std::optional<PtyPair> Open(std::string &error);
 };
 
-enum class PublishResult { published, occupied, failed };
+enum class PublishResult { Published, Occupied, Failed };
 
 // Points `link` at `target`. A symlink already there is taken to be a leftover from an
 // earlier run and replaced; anything else is someone's file and is left alone (occupied).
-PublishResult publishLink(const std::string &link, const std::string &target, std::string &error);
+PublishResult PublishLink(const std::string &link, const std::string &target, std::string &error);
 
 // Removes `link` if it still points at `target`, so a newer instance's link survives.
-void withdrawLink(const std::string &link, const std::string &target);
+void WithdrawLink(const std::string &link, const std::string &target);
 
 } // namespace pty

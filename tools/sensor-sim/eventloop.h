@@ -21,6 +21,6 @@ struct LoopParts {
 // again. Sleeps in poll() whenever there is nothing to do: the only timers are the silence
 // that ends a frame from the program and replies the fault options hold back. Returns the
 // exit status: 0 when stopped, 2 when the link's path is someone else's file, else 1.
-int runEventLoop(const LoopParts &parts);
+int RunEventLoop(const LoopParts &parts);
 
 } // namespace sensorsim
