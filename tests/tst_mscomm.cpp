@@ -31,12 +31,6 @@ void DeliverPosted() {
     QCoreApplication::processEvents();
 }
 
-// Events wait, as while a message box is open, until the guard returned goes.
-[[nodiscard]] auto HoldEvents(MSComm *comm) {
-    comm->setEventsHeld(true);
-    return qScopeGuard([comm] { comm->setEventsHeld(false); });
-}
-
 struct Recorder {
     std::vector<std::int16_t> events;
     QByteArray received;
@@ -233,7 +227,8 @@ private slots:
         openOnPty();
         QVERIFY(comm_->setRThreshold(1));
         {
-            const auto hold = HoldEvents(comm_.get());
+            comm_->setEventsHeld(true); // as while a message box is open
+            const auto release = qScopeGuard([this] { comm_->setEventsHeld(false); });
             pty_->send(QByteArray::fromHex("FF"));
             QTRY_COMPARE(comm_->inBufferCount(), 1);
             QVERIFY(comm_->setInBufferCount(0));
@@ -261,7 +256,8 @@ private slots:
         QVERIFY(comm_->setRThreshold(1));
         size_t eventsInsideLoop = 0;
         {
-            const auto hold = HoldEvents(comm_.get());
+            comm_->setEventsHeld(true); // as while a message box is open
+            const auto release = qScopeGuard([this] { comm_->setEventsHeld(false); });
             QEventLoop modal;
             QTimer poll;
             connect(&poll, &QTimer::timeout, &modal, [&] {
@@ -309,7 +305,8 @@ private slots:
         openOnPty();
         QVERIFY(comm_->setRThreshold(1));
         {
-            const auto hold = HoldEvents(comm_.get());
+            comm_->setEventsHeld(true); // as while a message box is open
+            const auto release = qScopeGuard([this] { comm_->setEventsHeld(false); });
             pty_->send(QByteArray::fromHex("0102"));
             QTRY_COMPARE(comm_->inBufferCount(), 2);
             QVERIFY(comm_->setPortOpen(false));
@@ -324,7 +321,8 @@ private slots:
         openOnPty();
         QVERIFY(comm_->setRThreshold(1));
         {
-            const auto hold = HoldEvents(comm_.get());
+            comm_->setEventsHeld(true); // as while a message box is open
+            const auto release = qScopeGuard([this] { comm_->setEventsHeld(false); });
             pty_->send(QByteArray::fromHex("01"));
             QTRY_COMPARE(comm_->inBufferCount(), 1);
             QVERIFY(comm_->setRThreshold(0)); // receive notification off
@@ -333,7 +331,8 @@ private slots:
         QVERIFY(rec_.events.empty());
 
         {
-            const auto hold = HoldEvents(comm_.get());
+            comm_->setEventsHeld(true); // as while a message box is open
+            const auto release = qScopeGuard([this] { comm_->setEventsHeld(false); });
             QVERIFY(comm_->setRThreshold(1));
             QVERIFY(comm_->setRThreshold(5)); // a longer reply is now awaited
         }
@@ -348,7 +347,8 @@ private slots:
         QVERIFY(comm_->setRThreshold(3));
         const auto *port = comm_->findChild<QSerialPort *>();
         {
-            const auto hold = HoldEvents(comm_.get());
+            comm_->setEventsHeld(true); // as while a message box is open
+            const auto release = qScopeGuard([this] { comm_->setEventsHeld(false); });
             pty_->send(QByteArray::fromHex("0A0B0C"));
             QTRY_COMPARE(comm_->inBufferCount(), 3);
             pty_->unplug();
