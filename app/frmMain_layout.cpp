@@ -173,7 +173,7 @@ void frmMain::buildPortSettings() {
     Label3 =
         Label(Frame5, QStringLiteral("Label3"), QStringLiteral("串口号"), Tw(240, 420, 615, 255));
     QStringList ports;
-    for (int n = 1; n <= 16; ++n)
+    for (int n = kFirstPort; n <= kLastPort; ++n)
         ports << QStringLiteral("COM%1").arg(n);
     Combo1 = Placed(new DropDownList(ports, QStringLiteral("COM4"), Frame5),
                     QStringLiteral("Combo1"), Tw(900, 360, 1455, 330));

@@ -39,7 +39,7 @@ CommSetContent ParseCommSet(QByteArrayView content) {
     result.port = Field(line.first(comma));
     result.rate = Field(line.sliced(comma + 1));
 
-    const bool portOk = result.port && *result.port >= 1 && *result.port <= 16;
+    const bool portOk = result.port && *result.port >= kFirstPort && *result.port <= kLastPort;
     const bool rateOk = result.rate && *result.rate >= 0;
     if (portOk && rateOk)
         result.status = CommSetContent::Status::Valid;

@@ -29,7 +29,7 @@ constexpr int kBitsPerCharacter = 10; // start, 8 data bits, stop
 
 int PortOpening(const QString &device, const SettingsPlace &place) {
     const QString wanted = ResolvedPath(device);
-    for (int n = 1; n <= 16; ++n) {
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
         const QString opens = PortDevice(n, place);
         if (opens.compare(device, Qt::CaseInsensitive) == 0 || ResolvedPath(opens) == wanted)
             return n;
@@ -77,7 +77,7 @@ QList<SearchCandidate> SearchCandidates(const SettingsPlace &place) {
     };
 #ifndef Q_OS_WIN
     // A pseudo-terminal (the simulator's) is listed by nobody but its link.
-    for (int n = 1; n <= 16; ++n) {
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
         if (const QString link = PortLink(n, place); !link.isEmpty())
             add(link);
     }
@@ -98,7 +98,7 @@ FoundPort PortForFound(const SearchCandidate &where, const SettingsPlace &place)
     if (const QString why = LinksUnsupported(); !why.isEmpty())
         return {0, QStringLiteral("%1 is not one of COM1 to COM16, which the window offers")
                        .arg(where.device)};
-    for (int n = 1; n <= 16; ++n) {
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
         const PortTarget target = PortTargetOf(n, place);
         if (!target.link.isEmpty() || target.present)
             continue;

@@ -39,7 +39,7 @@ MSComm::MSComm(SettingsPlace place, QObject *parent)
 MSComm::~MSComm() = default;
 
 bool MSComm::setCommPort(std::int16_t port) {
-    if (port < 1 || port > 16 || portOpen())
+    if (port < kFirstPort || port > kLastPort || portOpen())
         return false;
     commPort_ = port;
     return true;

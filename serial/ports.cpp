@@ -187,9 +187,6 @@ QString LinksUnsupported() {
 
 namespace {
 
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 16;
-
 PortCommandResult Refused(const QString &why) {
     return {false, why};
 }

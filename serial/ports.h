@@ -18,6 +18,10 @@
 
 #include <optional>
 
+// The port numbers the window offers, COM1 to COM16.
+inline constexpr int kFirstPort = 1;
+inline constexpr int kLastPort = 16;
+
 struct SettingsPlace {
     // A directory of its own, with no default behind it: a build tree, a test's folder.
     SettingsPlace(QString own = {}, QString fallback = {});
