@@ -1,13 +1,16 @@
 // The sensor simulator from outside, the way the program and the benchmarks meet it:
 // libmodbus as the master on its linked pty, raw bytes where libmodbus would not send them,
-// its traffic log, its signals and its command line.
+// raw RTU bytes over a loopback TCP connection, its traffic log, its signals and its
+// command line.
 
 #include "modbus/frame.h"
+#include "ptypair.h"
 #include "tests/e2e/simulator.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,7 +22,10 @@
 #include <set>
 
 #include <modbus.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -127,6 +133,81 @@ QStringList Kinds(const std::vector<LoggedFrame> &frames) {
     return kinds;
 }
 
+// The simulator as a serial device server (--tcp 0). Started here rather than through
+// Simulator, which always gives it a pty to link.
+class TcpSim {
+public:
+    TcpSim(const QString &logPath, const QStringList &options) : logPath_(logPath) {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QStringLiteral(SENSOR_SIM_PATH),
+                       QStringList{"--tcp", "0", "--log", logPath, "--stdin-eof-exits"} + options);
+        QElapsedTimer clock;
+        clock.start();
+        while (process_.waitForStarted(5000) && !process_.canReadLine() && clock.elapsed() < 5000)
+            process_.waitForReadyRead(100);
+        // The port after the last colon, an IPv6 address in brackets before it.
+        static const QRegularExpression ready(
+            QStringLiteral(R"(^sensor-sim: tcp \[?([^\]]+)\]?:(\d+), address \d+\n$)"));
+        const auto m = ready.match(QString::fromLocal8Bit(process_.readLine()));
+        host_ = m.captured(1);
+        port_ = m.captured(2);
+    }
+    ~TcpSim() {
+        process_.closeWriteChannel(); // --stdin-eof-exits
+        if (!process_.waitForFinished(3000)) {
+            process_.kill();
+            process_.waitForFinished(1000);
+        }
+    }
+    TcpSim(const TcpSim &) = delete;
+    TcpSim &operator=(const TcpSim &) = delete;
+
+    // A new client at the address of the ready line; an fd of -1 when none.
+    pty::Fd connect() const {
+        addrinfo hints{};
+        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *found = nullptr;
+        if (port_.isEmpty() || getaddrinfo(qPrintable(host_), qPrintable(port_), &hints, &found))
+            return pty::Fd();
+        pty::Fd fd(socket(found->ai_family, found->ai_socktype, found->ai_protocol));
+        if (fd.Get() >= 0 && ::connect(fd.Get(), found->ai_addr, found->ai_addrlen) != 0)
+            fd = pty::Fd();
+        freeaddrinfo(found);
+        return fd;
+    }
+    void signal(int signo) { ::kill(pid_t(process_.processId()), signo); }
+    // The kinds in the traffic log, once there are `count` of them (or after 5 s).
+    QStringList kinds(qsizetype count) const {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            QStringList kinds;
+            QFile file(logPath_);
+            if (file.open(QIODevice::ReadOnly))
+                for (const QByteArray &line : file.readAll().split('\n'))
+                    if (!line.isEmpty())
+                        kinds << QString::fromLatin1(line.split(' ').value(1));
+            if (kinds.size() >= count || clock.elapsed() >= 5000)
+                return kinds;
+            QTest::qSleep(5);
+        }
+    }
+
+private:
+    QProcess process_;
+    QString logPath_;
+    QString host_;
+    QString port_;
+};
+
+// True when the other end has closed the connection: end of file within `timeoutMs`.
+bool ClosedByPeer(int fd, int timeoutMs = 5000) {
+    pollfd p{fd, POLLIN, 0};
+    char sink[16];
+    return poll(&p, 1, timeoutMs) == 1 && read(fd, sink, sizeof sink) == 0;
+}
+
 } // namespace
 
 class TstSensorSim : public QObject {
@@ -177,15 +258,24 @@ private slots:
         QTest::newRow("nothing") << QStringList{};
         QTest::newRow("--link without a path") << QStringList{"--link"};
         const QList<QStringList> rows = {
-            {"--address", "0"}, {"--address", "248"}, {"--address", "7x"},
-            {"--baud", "fast"}, {"--frobnicate"},     {"--log"},
-            {"--log", ""},      {"--delay", "-5"},    {"--split", "0"},
-            {"--gap", "10"},    {"--bad-crc", "x"},   {"--drop", "0"},
-            {"--noise", "2:0"}, {"--noise", ":3"},    {"--noise", "2:"},
-            {"--seed", "-1"},   {"--wire-time=1"},    {"link", "twice"},
+            {"--address", "0"},      {"--address", "248"},
+            {"--address", "7x"},     {"--baud", "fast"},
+            {"--frobnicate"},        {"--log"},
+            {"--log", ""},           {"--delay", "-5"},
+            {"--split", "0"},        {"--gap", "10"},
+            {"--bad-crc", "x"},      {"--drop", "0"},
+            {"--noise", "2:0"},      {"--noise", ":3"},
+            {"--noise", "2:"},       {"--seed", "-1"},
+            {"--wire-time=1"},       {"link", "twice"},
+            {"--tcp", "0"},          {"--tcp-host", "::1"},
+            {"--sensitivity", "0"},  {"--sensitivity", "nan"},
+            {"--light", "-1"},       {"--light", "65536"},
+            {"--light-noise", "-1"},
         };
         for (const QStringList &row : rows)
             QTest::newRow(qPrintable(row.join(' '))) << QStringList{"--link", link} + row;
+        QTest::newRow("--tcp 65536") << QStringList{"--tcp", "65536"};
+        QTest::newRow("--tcp-host by name") << QStringList{"--tcp", "0", "--tcp-host", "localhost"};
     }
     void refusesBadArguments() {
         QFETCH(QStringList, args);
@@ -311,6 +401,65 @@ private slots:
                                 .arg(scaled)
                                 .arg(expected)
                                 .arg(before)));
+    }
+
+    // Calibrating against a reference: a steady light seen by a sensor whose gain is off,
+    // which the coefficient written at 0x0A04 (function 6, or 16 with offset and gain) puts
+    // right, unless the module takes no settings. A write is acknowledged as usual either way.
+    void calibration_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QList<int>>("write"); // at 0x0A04; one value by function 6, else 16
+        QTest::addColumn<int>("low");          // every reading of register 0 in low..high
+        QTest::addColumn<int>("high");
+        QTest::addColumn<int>("coefficient"); // register 4 afterwards
+        const QStringList low5{"--light", "1000", "--sensitivity", "0.95"};
+        const QStringList readOnly = low5 + QStringList{"--read-only-params"};
+        QTest::newRow("5 % low, coefficient 1") << low5 << QList<int>{} << 950 << 950 << 10000;
+        QTest::newRow("5 % low, coefficient 1.0526")
+            << low5 << QList<int>{10526} << 1000 << 1000 << 10526;
+        QTest::newRow("5 % low, coefficient 1.0526 and offset 7 at once")
+            << low5 << QList<int>{10526, 7, 1} << 1007 << 1007 << 10526;
+        QTest::newRow("read-only, function 6")
+            << readOnly << QList<int>{10526} << 950 << 950 << 10000;
+        QTest::newRow("read-only, function 16")
+            << readOnly << QList<int>{10526, 7, 1} << 950 << 950 << 10000;
+        QTest::newRow("held at 65535") << QStringList{"--light", "65535", "--sensitivity", "10"}
+                                       << QList<int>{} << 65535 << 65535 << 10000;
+        QTest::newRow("with noise") << QStringList{"--light", "1000", "--light-noise", "5"}
+                                    << QList<int>{} << 995 << 1005 << 10000;
+    }
+    void calibration() {
+        QFETCH(QStringList, options);
+        QFETCH(QList<int>, write);
+        QFETCH(int, low);
+        QFETCH(int, high);
+        QFETCH(int, coefficient);
+        QVERIFY(start(options));
+        std::vector<std::uint16_t> values(write.begin(), write.end());
+        if (values.size() == 1)
+            QCOMPARE(modbus_write_register(ctx(), 0x0A04, values[0]), 1);
+        else if (!values.empty())
+            QCOMPARE(modbus_write_registers(ctx(), 0x0A04, int(values.size()), values.data()),
+                     int(values.size()));
+        std::set<std::uint16_t> seen;
+        for (int i = 0; i < 10; ++i) {
+            std::uint16_t lux = 0;
+            QCOMPARE(modbus_read_registers(ctx(), 0, 1, &lux), 1);
+            QVERIFY2(lux >= low && lux <= high, qPrintable(QString::number(lux)));
+            seen.insert(lux);
+        }
+        QCOMPARE(seen.size() > 1, low != high); // steady unless asked for noise
+        std::uint16_t shown = 0;
+        std::uint16_t setting = 0;
+        QCOMPARE(modbus_read_registers(ctx(), 4, 1, &shown), 1);
+        QCOMPARE(modbus_read_registers(ctx(), 0x0A04, 1, &setting), 1);
+        QCOMPARE(int(shown), coefficient);
+        QCOMPARE(int(setting), coefficient);
+        if (!values.empty()) { // the echo, or the address and count, as for any write
+            const QByteArray request = sim_->log(QStringLiteral("rx")).front().bytes;
+            const QByteArray reply = sim_->log(QStringLiteral("tx")).front().bytes;
+            QCOMPARE(reply, values.size() == 1 ? request : WithCrc(request.first(6)));
+        }
     }
 
     void settings_data() {
@@ -592,6 +741,88 @@ private slots:
             QCOMPARE(lines[1].bytes, reply);
             QVERIFY(Micros(lines[0]) <= Micros(lines[1]) && Micros(lines[1]) <= read);
         }
+    }
+
+    // Over TCP the line is the same, less the rate: the raw RTU bytes both ways, the fault
+    // options as on a pty. The expected replies carry CRCs from the program's codec.
+    void overTcp_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<int>("pieces"); // at least this many reads
+        QByteArray spoiled = kSettingsReply;
+        spoiled.back() = char(spoiled.back() ^ 0xFF);
+        QTest::newRow("one-shot read") << QStringList{} << kSettingsReply << 1;
+        QTest::newRow("at ::1") << QStringList{"--tcp-host", "::1"} << kSettingsReply << 1;
+        QTest::newRow("--echo: the copy first")
+            << QStringList{"--echo"} << kReadSettings + kSettingsReply << 1;
+        QTest::newRow("--split 2 --gap 40")
+            << QStringList{"--split", "2", "--gap", "40"} << kSettingsReply << 2;
+        QTest::newRow("--bad-crc 1") << QStringList{"--bad-crc", "1"} << spoiled << 1;
+        QTest::newRow("--drop 1") << QStringList{"--drop", "1"} << QByteArray() << 0;
+        QTest::newRow("--baud 1200: no rate to be wrong")
+            << QStringList{"--baud", "1200", "--noise-at-wrong-rate"} << kSettingsReply << 1;
+    }
+    void overTcp() {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, expected);
+        QFETCH(int, pieces);
+        if (options.contains(QStringLiteral("::1"))) {
+            const pty::Fd probe(socket(AF_INET6, SOCK_STREAM, 0));
+            sockaddr_in6 loopback{};
+            loopback.sin6_family = AF_INET6;
+            loopback.sin6_addr = in6addr_loopback;
+            if (bind(probe.Get(), reinterpret_cast<sockaddr *>(&loopback), sizeof loopback) != 0)
+                QSKIP("no IPv6 loopback here");
+        }
+        TcpSim sim(dir_.filePath(QStringLiteral("tcp.log")), options);
+        const pty::Fd client = sim.connect();
+        QVERIFY(client.Get() >= 0);
+        QVERIFY(SendRaw(client.Get(), kReadSettings));
+        const QByteArrayList reads =
+            Reads(client.Get(), 300, expected.isEmpty() ? 4096 : expected.size());
+        QCOMPARE(reads.join(), expected);
+        QVERIFY(reads.size() >= pieces);
+    }
+
+    // One client at a time; when it goes, however it goes, the next one is served at once.
+    void tcpNextClient_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("closed by the client") << "close"
+                                              << "disconnect";
+        QTest::newRow("reset by the client") << "reset"
+                                             << "disconnect";
+        QTest::newRow("dropped on SIGUSR1") << "SIGUSR1"
+                                            << "unplug";
+    }
+    void tcpNextClient() {
+        QFETCH(QString, how);
+        QFETCH(QString, logged);
+        TcpSim sim(dir_.filePath(QStringLiteral("tcp.log")), {});
+        pty::Fd first = sim.connect();
+        QCOMPARE(Exchange(first.Get(), kReadSettings, kSettingsReply.size()), kSettingsReply);
+        if (how == u"SIGUSR1") {
+            sim.signal(SIGUSR1);
+            QVERIFY(ClosedByPeer(first.Get())); // as a lost network: the connection closes
+        } else if (how == u"reset") {
+            const linger now{1, 0};
+            QCOMPARE(setsockopt(first.Get(), SOL_SOCKET, SO_LINGER, &now, sizeof now), 0);
+        }
+        first = pty::Fd();
+        const pty::Fd second = sim.connect();
+        QCOMPARE(Exchange(second.Get(), kReadSettings, kSettingsReply.size()), kSettingsReply);
+        QCOMPARE(sim.kinds(7), QStringList({"connect", "rx", "tx", logged, "connect", "rx", "tx"}));
+    }
+
+    void tcpSecondClientRefused() {
+        TcpSim sim(dir_.filePath(QStringLiteral("tcp.log")), {});
+        const pty::Fd first = sim.connect();
+        QCOMPARE(Exchange(first.Get(), kReadSettings, kSettingsReply.size()), kSettingsReply);
+        const pty::Fd second = sim.connect();
+        QVERIFY(second.Get() >= 0);
+        QVERIFY(ClosedByPeer(second.Get()));
+        QCOMPARE(Exchange(first.Get(), kReadSettings, kSettingsReply.size()), kSettingsReply);
+        QCOMPARE(sim.kinds(6), QStringList({"connect", "rx", "tx", "refused", "rx", "tx"}));
     }
 
     void unplugAndPlugIn() {

@@ -78,13 +78,19 @@ bool Hits(std::uint64_t count, int every) {
     return every > 0 && count % static_cast<std::uint64_t>(every) == 0;
 }
 
-// Hands `take` everything `fd` has to give; false when the pty has failed.
-template <typename Take> bool Drain(int fd, Take take) {
+constexpr int kEndOfFile = -1;
+
+// Hands `take` everything `fd` has to give. 0 once it has nothing more for now, kEndOfFile
+// when the other end has closed (a TCP client can), else the errno of the failure.
+template <typename Take> int Drain(int fd, Take take) {
     std::array<std::uint8_t, 1024> buffer{};
     for (;;) {
         const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n <= 0) {
-            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        if (n == 0) {
+            return kEndOfFile;
+        }
+        if (n < 0) {
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : errno;
         }
         take(std::span<const std::uint8_t>(buffer).first(static_cast<std::size_t>(n)));
     }
@@ -137,7 +143,7 @@ std::optional<Bridge::Clock::time_point> Bridge::Deadline() const {
     return frame ? frame : output;
 }
 
-bool Bridge::ReadProgram(Clock::time_point now) {
+int Bridge::ReadProgram(Clock::time_point now) {
     return Drain(programFd_, [this, now](std::span<const std::uint8_t> bytes) {
         request_.insert(request_.end(), bytes.begin(), bytes.end());
         lastByte_ = now;
@@ -146,20 +152,21 @@ bool Bridge::ReadProgram(Clock::time_point now) {
 }
 
 bool Bridge::ReadDevice(Clock::time_point now) {
-    const bool ok = Drain(deviceFd_, [this, now](std::span<const std::uint8_t> rest) {
-        for (PendingReply &reply : replies_) {
-            const std::size_t take = std::min(rest.size(), reply.expected - reply.bytes.size());
-            reply.bytes.insert(reply.bytes.end(), rest.begin(),
-                               rest.begin() + static_cast<std::ptrdiff_t>(take));
-            rest = rest.subspan(take);
-        }
-        if (!rest.empty()) {
-            // libmodbus wrote something it did not report (a failed, partial reply): pass
-            // it on as it is rather than let it corrupt the next reply.
-            LogVerbose("%zu unexpected bytes from the device passed on", rest.size());
-            toProgram_->Send({rest.begin(), rest.end()}, now);
-        }
-    });
+    const bool ok =
+        0 == Drain(deviceFd_, [this, now](std::span<const std::uint8_t> rest) {
+            for (PendingReply &reply : replies_) {
+                const std::size_t take = std::min(rest.size(), reply.expected - reply.bytes.size());
+                reply.bytes.insert(reply.bytes.end(), rest.begin(),
+                                   rest.begin() + static_cast<std::ptrdiff_t>(take));
+                rest = rest.subspan(take);
+            }
+            if (!rest.empty()) {
+                // libmodbus wrote something it did not report (a failed, partial reply): pass
+                // it on as it is rather than let it corrupt the next reply.
+                LogVerbose("%zu unexpected bytes from the device passed on", rest.size());
+                toProgram_->Send({rest.begin(), rest.end()}, now);
+            }
+        });
     if (ok) {
         SendCompleteReplies();
     }
@@ -198,7 +205,7 @@ void Bridge::ReleaseFrame(Clock::time_point now) {
 }
 
 // The module hears only its own rate. A terminal that cannot be asked is taken to be set
-// right, as it was before the rate mattered.
+// right, as it was before the rate mattered; so is a TCP client, which has no line settings.
 bool Bridge::AtModuleRate() const {
     return LineRate(programFd_).value_or(baud_) == baud_;
 }
@@ -247,23 +254,36 @@ void Bridge::SendCompleteReplies() {
     }
 }
 
-bool Bridge::Serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
+Served Bridge::Lost(std::string why) {
+    why_ = std::move(why);
+    return Served::ProgramLost;
+}
+
+Served Bridge::Serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
     const auto has = [](const pollfd &p, int events) { return (p.revents & events) != 0; };
     const auto failed = [](const char *what) {
         LogError("%s: %s", what, std::strerror(errno));
-        return false;
+        return Served::Failed;
     };
     const pollfd &program = fds[0];
     const pollfd &line = fds[1];
     const pollfd &server = fds[2];
     // We hold the slave ends open ourselves, so a hang-up means the pty is gone.
-    if (std::ranges::any_of(
-            fds, [&](const pollfd &p) { return has(p, POLLERR | POLLHUP | POLLNVAL); })) {
+    constexpr int kBroken = POLLERR | POLLHUP | POLLNVAL;
+    if (has(line, kBroken) || has(server, kBroken)) {
         LogError("pseudo-terminal failed");
-        return false;
+        return Served::Failed;
     }
-    if (has(program, POLLIN) && !ReadProgram(now)) {
-        return failed("reading program side");
+    // A client that closed or reset its connection is told by the read: end of file, or the
+    // error. What came before it is of no use any more: nobody is left to answer.
+    if (has(program, POLLIN | kBroken)) {
+        if (const int status = ReadProgram(now); status != 0) {
+            return Lost(status == kEndOfFile ? "closed at the other end"
+                                             : std::string("reading: ") + std::strerror(status));
+        }
+        if (has(program, kBroken)) {
+            return Lost("hang-up");
+        }
     }
     ReleaseFrame(now);
 
@@ -276,9 +296,13 @@ bool Bridge::Serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
         replies_.push_back({{}, static_cast<std::size_t>(sent), Clock::now()});
     }
     const auto later = Clock::now();
-    return (toDevice_->Service(later, line.revents) &&
-            toProgram_->Service(later, program.revents)) ||
-           failed("writing");
+    if (!toDevice_->Service(later, line.revents)) {
+        return failed("writing to the device side");
+    }
+    if (!toProgram_->Service(later, program.revents)) {
+        return Lost(std::string("writing: ") + std::strerror(errno));
+    }
+    return Served::Ok;
 }
 
 } // namespace sensorsim

@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <span>
+#include <string>
 #include <vector>
 
 #include <poll.h>
@@ -39,7 +40,15 @@ struct FaultOptions {
 
 class Transmitter;
 
-// Carries bytes between the program's pty and the device's pty. Frames from the program
+// What became of a round of Bridge::Serve().
+enum class Served {
+    Ok,
+    ProgramLost, // the program's side closed, reset or failed; Bridge::Why() says how
+    Failed,      // the device's pty failed: the simulator cannot go on
+};
+
+// Carries bytes between the program's side of the line (a pty, or a TCP client) and the
+// device's pty. Frames from the program
 // are collected until they are complete or the line goes quiet; the read-address query is
 // answered here, every other frame is passed on untouched and served by the device.
 // Replies are collected whole and go back through the fault options and a transmitter,
@@ -56,12 +65,15 @@ public:
     // -1 when unplugged: partial frames and replies not yet sent are dropped.
     void AttachProgram(int fd);
 
-    // What to poll(): the program's pty, the device's pty, and libmodbus's end of it.
+    // What to poll(): the program's side, the device's pty, and libmodbus's end of it.
     std::array<pollfd, 3> PollFds() const;
     // When there is work even if no fd turns ready; empty for none.
     std::optional<Clock::time_point> Deadline() const;
-    // Acts on what poll() found. False when a pty has failed beyond repair.
-    bool Serve(std::span<const pollfd, 3> fds, Clock::time_point now);
+    // Acts on what poll() found. After ProgramLost the program's fd is of no more use;
+    // the caller detaches it.
+    Served Serve(std::span<const pollfd, 3> fds, Clock::time_point now);
+    // How the program's side was lost, for the diagnostics.
+    const std::string &Why() const { return why_; }
 
 private:
     struct PendingReply {
@@ -72,7 +84,8 @@ private:
     };
 
     std::optional<Clock::time_point> FrameDeadline() const;
-    bool ReadProgram(Clock::time_point now);
+    Served Lost(std::string why);
+    int ReadProgram(Clock::time_point now);
     bool ReadDevice(Clock::time_point now);
     void ReleaseFrame(Clock::time_point now);
     void SendCompleteReplies();
@@ -100,6 +113,7 @@ private:
     // In request order; the read-address answer joins complete, the device's fill up as
     // its bytes come back through the pty.
     std::deque<PendingReply> replies_;
+    std::string why_;
 };
 
 } // namespace sensorsim

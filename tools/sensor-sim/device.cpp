@@ -91,7 +91,8 @@ void Describe(const std::uint8_t *req, const Access &access) {
 } // namespace
 
 std::unique_ptr<SensorDevice> SensorDevice::Open(const std::string &port, int baud, int address,
-                                                 std::uint32_t seed, std::string &error) {
+                                                 std::uint32_t seed, const ModuleOptions &module,
+                                                 std::string &error) {
     modbus_t *ctx = modbus_new_rtu(port.c_str(), baud, 'N', 8, 1);
     if (ctx == nullptr) {
         error = std::string("modbus_new_rtu: ") + modbus_strerror(errno);
@@ -116,11 +117,12 @@ std::unique_ptr<SensorDevice> SensorDevice::Open(const std::string &port, int ba
         modbus_free(ctx);
         return nullptr;
     }
-    return std::unique_ptr<SensorDevice>(new SensorDevice(ctx, map, address, seed));
+    return std::unique_ptr<SensorDevice>(new SensorDevice(ctx, map, address, seed, module));
 }
 
-SensorDevice::SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed)
-    : ctx_(ctx), map_(map), address_(address), start_(MonoClock::now()),
+SensorDevice::SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed,
+                           const ModuleOptions &module)
+    : ctx_(ctx), map_(map), address_(address), module_(module), start_(MonoClock::now()),
       random_(seed ^ 0x5EED1234U) {
     map_->tab_registers[kCoefficient] = 10000; // 1.0
     map_->tab_registers[kOffset] = 0;
@@ -202,16 +204,20 @@ int SensorDevice::Handle(const std::uint8_t *req, int length) {
 // Sampled when asked for, not on a timer, so an idle simulator does no work at all. Time
 // runs fast, one "day" every ten minutes, so a session shows the light rise and fall: 300 lx
 // of room lighting at night, 800 lx at noon, starting mid-morning at 550 lx and rising.
-// The temperature drifts by a few tenths around 23.5 degrees Celsius.
+// A steady light (--light) replaces the day and has no noise unless asked for. The
+// temperature drifts by a few tenths around 23.5 degrees Celsius.
 void SensorDevice::RefreshReadings() {
     const double seconds = std::chrono::duration<double>(MonoClock::now() - start_).count();
-    const double lux =
-        550.0 - 250.0 * std::cos(2 * std::numbers::pi * (seconds / 600.0 + 0.25)) + Noise(4.0);
+    const double light = module_.light.value_or(
+        550.0 - 250.0 * std::cos(2 * std::numbers::pi * (seconds / 600.0 + 0.25)));
+    const double noise = module_.lightNoise.value_or(module_.light ? 0.0 : 4.0);
+    // No sensor sees less than darkness, however its noise falls.
+    const double raw = std::max(light + Noise(noise), 0.0) * module_.sensitivity;
     const double celsius =
         23.5 + 0.4 * std::sin(2 * std::numbers::pi * seconds / 900.0) + Noise(0.02);
     std::uint16_t *regs = map_->tab_registers;
     // Raw light x coefficient (register 4 / 10000) + offset (register 5), held to a register.
-    const double scaled = std::round(lux * regs[kCoefficient] / 10000.0) + regs[kOffset];
+    const double scaled = std::round(raw * regs[kCoefficient] / 10000.0) + regs[kOffset];
     regs[kIlluminance] = static_cast<std::uint16_t>(std::clamp(scaled, 0.0, 65535.0));
     regs[kTemperature] = static_cast<std::uint16_t>(std::lround(celsius * 100.0));
     SyncMirrors();
@@ -227,6 +233,11 @@ double SensorDevice::Noise(double amplitude) {
 }
 
 void SensorDevice::ApplyWrite(int address, std::uint16_t value) {
+    if (IsSetting(address) && module_.readOnlySettings) {
+        // The echo has gone out as usual; SyncMirrors() puts the old value back.
+        LogVerbose("setting 0x%04X = %d acknowledged, not applied", address, value);
+        return;
+    }
     if (IsSetting(address)) {
         map_->tab_registers[address - kSettings] = value;
         return;

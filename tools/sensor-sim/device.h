@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -11,13 +12,24 @@
 
 namespace sensorsim {
 
+// What the module's sensor sees, and whether it takes its settings. By default the light
+// follows a fast "day" with a few lx of noise; calibrating against a reference instrument
+// wants a steady light and a sensor whose own gain is off by a known factor.
+struct ModuleOptions {
+    std::optional<double> light;      // lx, steady, instead of the day
+    std::optional<double> lightNoise; // +- lx on each reading; default 4 on the day, 0 steady
+    double sensitivity = 1.0;         // the sensor's gain error: raw light x this
+    bool readOnlySettings = false;    // 0x0A04..0x0A06 writes acknowledged, not applied
+};
+
 // The simulated module: a libmodbus RTU server on its own pty plus the behaviour libmodbus
 // does not know about: live readings, settings mirrored into the measurement block, address
 // changes, and registers outside the module's map refused.
 class SensorDevice {
 public:
     static std::unique_ptr<SensorDevice> Open(const std::string &port, int baud, int address,
-                                              std::uint32_t seed, std::string &error);
+                                              std::uint32_t seed, const ModuleOptions &module,
+                                              std::string &error);
 
     SensorDevice(const SensorDevice &) = delete;
     SensorDevice &operator=(const SensorDevice &) = delete;
@@ -33,7 +45,8 @@ public:
     int ServiceRequest();
 
 private:
-    SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed);
+    SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed,
+                 const ModuleOptions &module);
     int Handle(const std::uint8_t *req, int length);
     void RefreshReadings();
     double Noise(double amplitude);
@@ -43,6 +56,7 @@ private:
     modbus_t *ctx_;
     modbus_mapping_t *map_;
     int address_;
+    ModuleOptions module_;
     MonoClock::time_point start_;
     std::mt19937 random_;
 };

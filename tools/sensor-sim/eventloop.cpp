@@ -3,6 +3,7 @@
 #include "bridge.h"
 #include "device.h"
 #include "ptypair.h"
+#include "tcpline.h"
 
 #include <array>
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -101,10 +103,26 @@ int InstallSignalPipe() {
     return fds[0];
 }
 
+// The program's side of the line: a pty under the link, or a TCP listener (--tcp).
+struct ProgramSide {
+    std::unique_ptr<ProgramPort> port;
+    std::unique_ptr<TcpLine> tcp;
+};
+
 // False when the signal asks the simulator to stop. Repeating an unplug or a plug-in does
 // nothing.
-bool HandleSignal(int signo, ProgramPort &port, const LoopParts &parts) {
+bool HandleSignal(int signo, ProgramSide &side, const LoopParts &parts) {
     std::string error;
+    if (side.tcp) {
+        // Nothing to plug in over TCP: the listener stays. Unplugging is the network lost,
+        // the client's connection closed; the next client is served.
+        if (signo == SIGUSR1 && side.tcp->ClientFd() >= 0) {
+            side.tcp->Drop(parts.log, "unplug", "dropped (SIGUSR1)");
+            parts.bridge.AttachProgram(-1);
+        }
+        return signo == SIGUSR1 || signo == SIGUSR2;
+    }
+    ProgramPort &port = *side.port;
     if (signo == SIGUSR1 && port.Plugged()) {
         port.Unplug();
         parts.bridge.AttachProgram(-1);
@@ -122,6 +140,28 @@ bool HandleSignal(int signo, ProgramPort &port, const LoopParts &parts) {
     return signo == SIGUSR1 || signo == SIGUSR2;
 }
 
+// Opens the program's side and prints the ready line; the exit status when it cannot.
+std::optional<int> OpenProgramSide(ProgramSide &side, const LoopParts &parts) {
+    std::string error;
+    if (parts.tcpPort >= 0) {
+        side.tcp = TcpLine::Listen(parts.tcpHost, parts.tcpPort, error);
+        if (!side.tcp) {
+            LogError("%s", error.c_str());
+            return 1;
+        }
+        side.tcp->Announce(parts.device.Address());
+        return std::nullopt;
+    }
+    side.port = std::make_unique<ProgramPort>(parts.link);
+    if (const auto result = side.port->Plug(error); result != pty::PublishResult::Published) {
+        LogError("%s", error.c_str());
+        return result == pty::PublishResult::Occupied ? 2 : 1;
+    }
+    side.port->Announce(parts.device.Address());
+    parts.bridge.AttachProgram(side.port->Fd());
+    return std::nullopt;
+}
+
 // True when stdin has reached end of file (or failed for good).
 bool StdinClosed() {
     std::array<char, 256> sink{};
@@ -137,48 +177,63 @@ int RunEventLoop(const LoopParts &parts) {
         LogError("setting up signals: %s", std::strerror(errno));
         return 1;
     }
-    std::string error;
-    ProgramPort port(parts.link);
-    if (const auto result = port.Plug(error); result != pty::PublishResult::Published) {
-        LogError("%s", error.c_str());
-        return result == pty::PublishResult::Occupied ? 2 : 1;
+    ProgramSide side;
+    if (const auto failed = OpenProgramSide(side, parts)) {
+        return *failed;
     }
-    port.Announce(parts.device.Address());
     Bridge &bridge = parts.bridge;
-    bridge.AttachProgram(port.Fd());
+    const int listenFd = side.tcp ? side.tcp->ListenFd() : -1;
 
     for (;;) {
         const auto line = bridge.PollFds();
-        std::array<pollfd, 5> fds{line[0], line[1], line[2], pollfd{signalFd, POLLIN, 0},
-                                  pollfd{STDIN_FILENO, POLLIN, 0}};
+        // The listener before the client: poll() looks at them in this order, so a client
+        // that hung up before the next one connected is seen gone by the time that one is.
+        std::array<pollfd, 6> fds{
+            pollfd{listenFd, POLLIN, 0},    line[0], line[1], line[2], pollfd{signalFd, POLLIN, 0},
+            pollfd{STDIN_FILENO, POLLIN, 0}};
         int timeout = -1;
         if (const auto due = bridge.Deadline()) {
             // Round up: waking a hair early would only spin once more before the work is due.
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - MonoClock::now());
             timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
         }
-        if (poll(fds.data(), parts.watchStdin ? 5 : 4, timeout) < 0) {
+        if (poll(fds.data(), parts.watchStdin ? 6 : 5, timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             LogError("poll: %s", std::strerror(errno));
             return 1;
         }
-        if (fds[3].revents != 0) {
+        if (fds[4].revents != 0) {
             std::array<unsigned char, 64> signals{};
             const ssize_t n = read(signalFd, signals.data(), signals.size());
             for (ssize_t i = 0; i < n; ++i) {
-                if (!HandleSignal(signals[static_cast<std::size_t>(i)], port, parts)) {
+                if (!HandleSignal(signals[static_cast<std::size_t>(i)], side, parts)) {
                     return 0;
                 }
             }
             continue; // the program's fd may have changed under the other results
         }
-        if (parts.watchStdin && fds[4].revents != 0 && StdinClosed()) {
+        if (parts.watchStdin && fds[5].revents != 0 && StdinClosed()) {
             return 0;
         }
-        if (!bridge.Serve(std::span(fds).first<3>(), MonoClock::now())) {
+        switch (bridge.Serve(std::span(fds).subspan<1, 3>(), MonoClock::now())) {
+        case Served::Ok:
+            break;
+        case Served::Failed:
             return 1;
+        case Served::ProgramLost:
+            if (!side.tcp) { // a pty we hold both ends of does not go away by itself
+                LogError("program's side of the line: %s", bridge.Why().c_str());
+                return 1;
+            }
+            side.tcp->Drop(parts.log, "disconnect", bridge.Why());
+            bridge.AttachProgram(-1);
+            break;
+        }
+        // After the bridge has had its say, so a client found gone makes room for the next.
+        if (side.tcp && fds[0].revents != 0 && side.tcp->Accept(parts.log)) {
+            bridge.AttachProgram(side.tcp->ClientFd());
         }
     }
 }

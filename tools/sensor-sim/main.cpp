@@ -3,6 +3,8 @@
 //
 //   program <-> [pty A] <-> bridge <-> [pty B] <-> libmodbus RTU server
 //
+// With --tcp, pty A is a TCP connection instead: the module behind a serial device server.
+//
 // The bridge answers the module's non-Modbus read-address query itself and passes all
 // other requests through unchanged; replies come back through it whole, which is where
 // the fault options (delays, split replies, bad CRCs, noise, lost requests) act.
@@ -12,6 +14,7 @@
 #include "eventloop.h"
 #include "log.h"
 #include "ptypair.h"
+#include "tcpline.h"
 
 #include <algorithm>
 #include <charconv>
@@ -32,25 +35,46 @@ constexpr int kExitUsage = 2;
 
 struct Options {
     std::string link;
+    std::string tcpHost = "127.0.0.1";
+    int tcpPort = -1; // --tcp; -1: on a pty
     int address = 1;
     int baud = 19200;
     bool verbose = false;
     bool stdinEofExits = false;
     bool help = false;
     std::string log; // traffic log file; empty for none
+    ModuleOptions module;
     FaultOptions faults;
 };
 
 const char *UsageText() {
-    return "usage: sensor-sim --link PATH [--address N] [--baud B] [--verbose]\n"
-           "                  [--stdin-eof-exits] [--log FILE] [fault options]\n"
+    return "usage: sensor-sim (--link PATH | --tcp PORT [--tcp-host ADDR]) [--address N]\n"
+           "                  [--baud B] [--verbose] [--stdin-eof-exits] [--log FILE]\n"
+           "                  [module options] [fault options]\n"
            "  --link PATH         symlink to create for the program's side of the line\n"
+           "  --tcp PORT          no pty: serve the line over TCP, as a serial device server\n"
+           "                      does, one client at a time, raw RTU bytes both ways; while\n"
+           "                      one is served, others are accepted and closed at once.\n"
+           "                      0 picks a free port; the ready line names it\n"
+           "  --tcp-host ADDR     numeric IPv4 or IPv6 address to listen at (default\n"
+           "                      127.0.0.1)\n"
            "  --address N         initial Modbus unit address, 1..247 (default 1)\n"
            "  --baud B            the module's rate (default 19200): it answers only while\n"
-           "                      the program's side of the line is set to B\n"
+           "                      the program's side of the line is set to B (over TCP there\n"
+           "                      is no such setting: always)\n"
            "  --verbose           log every handled request to stderr\n"
            "  --stdin-eof-exits   exit when standard input reaches end of file\n"
            "  --log FILE          write a traffic log to FILE (see below)\n"
+           "\n"
+           "module options:\n"
+           "  --light LUX         a steady raw light, 0..65535 lx, instead of the ten-minute\n"
+           "                      day\n"
+           "  --light-noise LX    noise on the raw light, +-LX lx, 0..10000 (default 4 on the\n"
+           "                      day, 0 with --light)\n"
+           "  --sensitivity S     the sensor's own gain error, 0.1..10 (default 1): the raw\n"
+           "                      light is multiplied by S before coefficient and offset\n"
+           "  --read-only-params  acknowledge writes to 0x0A04..0x0A06 as usual but keep\n"
+           "                      the old values\n"
            "\n"
            "fault options (all off by default, any combination):\n"
            "  --delay MS          wait MS milliseconds before each reply\n"
@@ -72,8 +96,10 @@ const char *UsageText() {
            "sent (not dropped) as a reply.\n"
            "\n"
            "signals:\n"
-           "  SIGUSR1             unplug: close the program's pty and remove the link\n"
-           "  SIGUSR2             plug in again: new pty, same link, a new ready line\n"
+           "  SIGUSR1             unplug: close the program's pty and remove the link;\n"
+           "                      over TCP, close the client's connection\n"
+           "  SIGUSR2             plug in again: new pty, same link, a new ready line;\n"
+           "                      nothing over TCP\n"
            "  SIGTERM, SIGINT     remove the link and exit\n"
            "\n"
            "traffic log: one line per event, flushed at once,\n"
@@ -85,13 +111,15 @@ const char *UsageText() {
            "  badcrc  a reply before its CRC was spoiled (the next tx is what went out)\n"
            "  noise   random bytes written after the reply\n"
            "  echo    a request written back (--echo)\n"
-           "  unplug, replug   (no bytes)\n";
+           "  unplug, replug   (no bytes)\n"
+           "  connect, disconnect, refused   a TCP client served, gone, turned away\n";
 }
 
 template <typename T> bool ParseNumber(std::string_view text, T min, T max, T &out) {
     T value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value < min || value > max) {
+    // Written so that a NaN is out of range too.
+    if (ec != std::errc{} || end != text.data() + text.size() || !(min <= value && value <= max)) {
         return false;
     }
     out = value;
@@ -114,6 +142,13 @@ const option kLongOptions[] = {
     {"address", required_argument, nullptr, 'a'},
     {"baud", required_argument, nullptr, 'b'},
     {"log", required_argument, nullptr, 'L'},
+    {"tcp", required_argument, nullptr, 'T'},
+    {"tcp-host", required_argument, nullptr, 'H'},
+    // what the module sees and takes
+    {"light", required_argument, nullptr, 'x'},
+    {"light-noise", required_argument, nullptr, 'N'},
+    {"sensitivity", required_argument, nullptr, 'G'},
+    {"read-only-params", no_argument, nullptr, 'R'},
     // fault options
     {"delay", required_argument, nullptr, 'd'},
     {"split", required_argument, nullptr, 's'},
@@ -149,6 +184,7 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
     const Number numbers[] = {
         {'a', 1, 247, &o.address, "must be an integer in 1..247"},
         {'b', 50, 4'000'000, &o.baud, "must be an integer in 50..4000000"},
+        {'T', 0, 65535, &o.tcpPort, "must be a port number in 0..65535"},
         {'d', 0, 60'000, &f.delayMs, "must be milliseconds in 0..60000"},
         {'s', 1, 256, &f.splitBytes, "must be a byte count in 1..256"},
         {'g', 0, 10'000, &f.splitGapMs, "must be milliseconds in 0..10000"},
@@ -156,6 +192,8 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
         {'D', 1, kMaxEvery, &f.dropEvery, "must be a positive integer"},
     };
     bool haveGap = false;
+    bool haveTcpHost = false;
+    ModuleOptions &m = o.module;
     opterr = 0; // our own message, followed by the usage
     int index = 0;
     for (int c = 0; (c = getopt_long(argc, argv, ":h", kLongOptions, &index)) != -1;) {
@@ -174,6 +212,26 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
         case 'L':
             o.log = value;
             ok = !value.empty() || refuse("needs a non-empty path");
+            break;
+        case 'H':
+            o.tcpHost = value;
+            haveTcpHost = true;
+            ok = TcpLine::IsNumericAddress(o.tcpHost) ||
+                 refuse("must be a numeric IPv4 or IPv6 address");
+            break;
+        case 'x':
+            ok = ParseNumber(value, 0.0, 65535.0, m.light.emplace()) ||
+                 refuse("must be lx in 0..65535");
+            break;
+        case 'N':
+            ok = ParseNumber(value, 0.0, 10000.0, m.lightNoise.emplace()) ||
+                 refuse("must be lx in 0..10000");
+            break;
+        case 'G':
+            ok = ParseNumber(value, 0.1, 10.0, m.sensitivity) || refuse("must be in 0.1..10");
+            break;
+        case 'R':
+            m.readOnlySettings = true;
             break;
         case 'n':
             ok = ParseNoise(value, f) || refuse("must be EVERY or EVERY:COUNT, COUNT in 1..256");
@@ -217,8 +275,12 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
     }
     if (optind < argc) {
         error = "unknown argument: " + std::string(argv[optind]);
-    } else if (o.link.empty()) {
-        error = "--link is required";
+    } else if (!o.link.empty() && o.tcpPort >= 0) {
+        error = "--link and --tcp exclude each other";
+    } else if (o.link.empty() && o.tcpPort < 0) {
+        error = "--link or --tcp is required";
+    } else if (haveTcpHost && o.tcpPort < 0) {
+        error = "--tcp-host only makes sense with --tcp";
     } else if (haveGap && f.splitBytes == 0) {
         error = "--gap only makes sense with --split";
     }
@@ -252,12 +314,13 @@ int main(int argc, char **argv) {
         return kExitRuntimeError;
     }
     const auto device = SensorDevice::Open(deviceSide->slaveName, options->baud, options->address,
-                                           options->faults.seed, error);
+                                           options->faults.seed, options->module, error);
     if (!device) {
         LogError("%s", error.c_str());
         return kExitRuntimeError;
     }
 
     Bridge bridge(deviceSide->master.Get(), *device, options->baud, options->faults, log);
-    return RunEventLoop({bridge, *device, log, options->link, options->stdinEofExits});
+    return RunEventLoop({bridge, *device, log, options->link, options->stdinEofExits,
+                         options->tcpHost, options->tcpPort});
 }
