@@ -1,6 +1,6 @@
 #include "commset.h"
 
-#include "app/runtime.h"
+#include "portdevice.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,13 +19,9 @@ CommSetContent Invalid() {
     return content;
 }
 
-std::optional<std::int16_t> Field(QByteArrayView field) {
-    return rt::RoundedTo<std::int16_t>(QString::fromLatin1(field));
-}
-
 } // namespace
 
-CommSetContent ParseCommSet(QByteArrayView content) {
+CommSetContent ParseCommSet(QByteArrayView content, Rounding round) {
     CommSetContent result = Invalid();
 
     qsizetype lineEnd = 0;
@@ -36,8 +32,8 @@ CommSetContent ParseCommSet(QByteArrayView content) {
     const qsizetype comma = line.indexOf(',');
     if (comma < 0)
         return result;
-    result.port = Field(line.first(comma));
-    result.rate = Field(line.sliced(comma + 1));
+    result.port = round(QString::fromLatin1(line.first(comma)));
+    result.rate = round(QString::fromLatin1(line.sliced(comma + 1)));
 
     const bool portOk = result.port && *result.port >= kFirstPort && *result.port <= kLastPort;
     const bool rateOk = result.rate && *result.rate >= 0;
@@ -50,7 +46,7 @@ QString CommSetPath(const QString &dir) {
     return QDir(dir).filePath(QString::fromLatin1(kCommSetName));
 }
 
-CommSetContent ReadCommSet(const QString &dir) {
+CommSetContent ReadCommSet(const QString &dir, Rounding round) {
     if (dir.isEmpty())
         return {}; // no settings directory: never a comm.set in the working directory
     const QString path = CommSetPath(dir);
@@ -65,18 +61,18 @@ CommSetContent ReadCommSet(const QString &dir) {
     const QByteArray head = file.read(kMaxRead);
     if (!head.contains('\n') && !head.contains('\r') && !file.atEnd())
         return Invalid(); // a first line cut short is not read as a whole one
-    return ParseCommSet(head);
+    return ParseCommSet(head, round);
 }
 
-CommSetContent ReadCommSet(const SettingsPlace &place) {
-    const CommSetContent own = ReadCommSet(place.own);
+CommSetContent ReadCommSet(const SettingsPlace &place, Rounding round) {
+    const CommSetContent own = ReadCommSet(place.own, round);
     if (own.status != CommSetContent::Status::Missing)
         return own;
-    return ReadCommSet(place.fallback);
+    return ReadCommSet(place.fallback, round);
 }
 
 QByteArray CommSetText(std::int16_t port, std::int16_t rate) {
-    return (rt::DecimalText(port) + u',' + rt::DecimalText(rate)).toLatin1() + "\r\n";
+    return QByteArray::number(port) + ',' + QByteArray::number(rate) + "\r\n";
 }
 
 bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate) {
@@ -91,11 +87,4 @@ bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate) {
         return false;
     }
     return file.commit();
-}
-
-std::optional<std::int16_t> BaudRateFromText(QStringView text) {
-    const auto rate = rt::RoundedTo<std::int16_t>(text);
-    if (!rate || *rate <= 0)
-        return std::nullopt;
-    return rate;
 }

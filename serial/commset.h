@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringView>
 
-#include "ports.h"
+#include "settingsplace.h"
 
 #include <cstdint>
 #include <optional>
@@ -27,12 +27,16 @@ struct CommSetContent {
     std::optional<std::int16_t> rate;
 };
 
+// A field's text as a 16-bit integer, or nothing when it is no number or out of range. The
+// program passes its own numeric test and rounding, so the file reads as it always has.
+using Rounding = std::optional<std::int16_t> (*)(QStringView text);
+
 // Reads only the first line: two numeric fields separated by a comma, blanks around a
 // field allowed. Each field is rounded into a 16-bit integer.
-CommSetContent ParseCommSet(QByteArrayView content);
-CommSetContent ReadCommSet(const QString &dir);
+CommSetContent ParseCommSet(QByteArrayView content, Rounding round);
+CommSetContent ReadCommSet(const QString &dir, Rounding round);
 // The user's own comm.set, or when there is none the default beside an installed program.
-CommSetContent ReadCommSet(const SettingsPlace &place);
+CommSetContent ReadCommSet(const SettingsPlace &place, Rounding round);
 
 // "4,9600\r\n".
 QByteArray CommSetText(std::int16_t port, std::int16_t rate);
@@ -44,6 +48,3 @@ bool WriteCommSet(const QString &dir, std::int16_t port, std::int16_t rate);
 
 // Where WriteCommSet(dir, ...) writes, for messages.
 QString CommSetPath(const QString &dir);
-
-// The baud rate a list text stands for: a number that rounds to 1 .. 32767.
-std::optional<std::int16_t> BaudRateFromText(QStringView text);

@@ -16,12 +16,6 @@ namespace {
 // Longer than any pause inside one frame from a USB adapter or a pseudo-terminal.
 constexpr std::chrono::milliseconds kEchoQuiet{100};
 
-// Function 3 and the module's address read: a reply to either starts with a byte count or
-// an address where the request has a register address, so it never repeats the request.
-bool IsReadRequest(const QByteArray &request) {
-    return request.size() > 1 && (request[1] == 0x03 || request[1] == 0x25);
-}
-
 } // namespace
 
 MSComm::MSComm(SettingsPlace place, QObject *parent)
@@ -31,7 +25,8 @@ MSComm::MSComm(SettingsPlace place, QObject *parent)
     echoQuiet_.setSingleShot(true);
     echoQuiet_.setInterval(kEchoQuiet);
     connect(&echoQuiet_, &QTimer::timeout, this, [this] {
-        keep(endEchoCheck());
+        keep(echo_.QuietTimeout());
+        followEcho();
         postReceiveIfDue();
     });
 }
@@ -99,6 +94,7 @@ bool MSComm::setPortOpen(bool open) {
     }
     port_->clear(QSerialPort::AllDirections);
     lineCounts_ = ReadLineCounters(port_);
+    announceOpen(true);
     return true;
 }
 
@@ -109,9 +105,16 @@ void MSComm::closeAndForget() {
     emptiedSinceRead_ = false;
     buffer_.clear();
     bufferEmptied();
-    echoQuiet_.stop();
-    echoMatched_ = -1;
-    echoMode_ = false;
+    echo_.Reset();
+    followEcho();
+    announceOpen(false);
+}
+
+void MSComm::announceOpen(bool open) {
+    if (open == announcedOpen_)
+        return;
+    announcedOpen_ = open;
+    emit PortOpenChanged(open);
 }
 
 bool MSComm::setInputLen(std::int16_t length) {
@@ -131,10 +134,8 @@ bool MSComm::setInBufferCount(std::int16_t count) {
     }
     buffer_.clear();
     bufferEmptied();
-    if (echoMatched_ > 0) { // the start of a copy is gone: its rest cannot be told apart
-        echoQuiet_.stop();
-        echoMatched_ = -1;
-    }
+    echo_.Emptied();
+    followEcho();
     return true;
 }
 
@@ -162,10 +163,8 @@ bool MSComm::setOutput(const QByteArray &bytes) {
     if (port_->write(bytes) != bytes.size())
         return false;
     port_->flush(); // hand the request to the driver now, not at the next loop turn
-    echoQuiet_.stop();
-    sent_ = bytes;
-    sentReads_ = IsReadRequest(bytes);
-    echoMatched_ = bytes.isEmpty() ? -1 : 0;
+    echo_.Sent(bytes);
+    followEcho();
     return true;
 }
 
@@ -189,7 +188,8 @@ void MSComm::takeIncoming() {
         return;
     emptiedSinceRead_ = false;
     postLineErrors();
-    keep(takeEcho(chunk));
+    keep(echo_.Take(chunk));
+    followEcho();
     postReceiveIfDue();
 }
 
@@ -202,36 +202,12 @@ void MSComm::keep(const QByteArray &bytes) {
     }
 }
 
-// The first bytes after a request are compared with it, in whatever pieces they come, and
-// held back while they match. A whole copy after a read request is the adapter's echo: the
-// port is then in echo mode and the copy goes. In echo mode the copy after a write goes
-// too; the module's reply, which repeats a write, follows it. Otherwise a write's copy is
-// the module's reply and stays. Returns what the program is to see.
-QByteArray MSComm::takeEcho(const QByteArray &chunk) {
-    if (echoMatched_ < 0)
-        return chunk;
-    const qsizetype n = std::min(chunk.size(), sent_.size() - echoMatched_);
-    if (chunk.first(n) != sent_.sliced(echoMatched_, n))
-        return endEchoCheck() + chunk;
-    echoMatched_ += n;
-    if (echoMatched_ < sent_.size()) {
+// Each piece held back is a copy still coming: the quiet timer starts again with it.
+void MSComm::followEcho() {
+    if (echo_.Waiting())
         echoQuiet_.start();
-        return {};
-    }
-    echoQuiet_.stop();
-    echoMatched_ = -1;
-    echoMode_ = echoMode_ || sentReads_;
-    return echoMode_ ? chunk.sliced(n) : sent_ + chunk.sliced(n);
-}
-
-// No copy came: what matched so far is handed on, and a read's reply has shown that the
-// adapter does not echo (any more).
-QByteArray MSComm::endEchoCheck() {
-    echoQuiet_.stop();
-    const QByteArray held = sent_.first(echoMatched_);
-    echoMatched_ = -1;
-    echoMode_ = echoMode_ && !sentReads_;
-    return held;
+    else
+        echoQuiet_.stop();
 }
 
 // Every error Qt reports on an open port, in one place.
@@ -257,13 +233,7 @@ void MSComm::handleError(QSerialPort::SerialPortError error) {
         // reply that had already arrived is still delivered, before the loss.
         deviceLost_ = true;
         post(DeviceLost);
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (deviceLost_ && port_->isOpen())
-                    port_->close();
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MSComm::closeLost, Qt::QueuedConnection);
         break;
     case QSerialPort::WriteError:
         post(TransmitFault);
@@ -272,6 +242,15 @@ void MSComm::handleError(QSerialPort::SerialPortError error) {
         break;
     }
     port_->clearError();
+}
+
+// The lost device is closed here, back in the event loop, unless the program closed or
+// opened the port again in the meantime.
+void MSComm::closeLost() {
+    if (!deviceLost_ || !port_->isOpen())
+        return;
+    port_->close();
+    announceOpen(false);
 }
 
 std::optional<MSComm::LineCounters> MSComm::ReadLineCounters(QSerialPort *port) {

@@ -8,7 +8,7 @@
 // property write that raised them, so OnComm runs between handlers as the window expects.
 // While they are held (a message box is open) they wait and the bytes behind them stay
 // buffered. Beneath them it takes out what an RS-485 adapter that echoes its own
-// transmission hands back (see takeEcho).
+// transmission hands back (see EchoFilter).
 
 #include <QByteArray>
 #include <QObject>
@@ -16,7 +16,8 @@
 #include <QString>
 #include <QTimer>
 
-#include "ports.h"
+#include "echofilter.h"
+#include "portdevice.h"
 
 #include <cstdint>
 #include <deque>
@@ -48,7 +49,7 @@ public:
     explicit MSComm(SettingsPlace place, QObject *parent = nullptr);
     ~MSComm() override;
 
-    // 1 to 16; refused while the port is open.
+    // kFirstPort to kLastPort; refused while the port is open.
     bool setCommPort(std::int16_t port);
     std::int16_t commPort() const { return commPort_; }
 
@@ -58,7 +59,7 @@ public:
     QString settings() const;
 
     // Opening fails when the device is missing, not permitted or taken by another program;
-    // the port then stays closed and false is returned.
+    // the port then stays closed and false is returned. PortOpenChanged tells every change.
     bool setPortOpen(bool open);
     bool portOpen() const;
 
@@ -86,14 +87,11 @@ public:
 
     // The adapter on the open port hands back every request before the reply, and those
     // copies are taken out. Off whenever the port is opened; recognised by itself.
-    bool echoMode() const { return echoMode_ && portOpen(); }
+    bool echoMode() const { return echo_.EchoMode() && portOpen(); }
 
     // A device opened by its own name ("/dev/ttyUSB0", "COM20") instead of a port number,
     // for a search of every device; empty goes back to the port number. Refused while open.
     bool setDevicePath(const QString &path);
-
-    // The device the port opens: the path given, else where the port number maps to.
-    QString deviceName() const;
 
     // Line errors as the driver counts them: Qt's serial port does not report them, so the
     // counts are compared after each read. Only Linux drivers keep them (UARTs and most USB
@@ -111,15 +109,20 @@ public:
 
 signals:
     void OnComm();
+    // The port opened, was closed, or its lost device was closed; once for each change.
+    void PortOpenChanged(bool open);
 
 private:
+    // The device the port opens: the path given, else where the port number maps to.
+    QString deviceName() const;
     void takeIncoming();
     void keep(const QByteArray &bytes);
-    QByteArray takeEcho(const QByteArray &chunk);
-    QByteArray endEchoCheck();
+    void followEcho();
     void handleError(QSerialPort::SerialPortError error);
+    void closeLost();
     bool applySettings();
     void closeAndForget();
+    void announceOpen(bool open);
     void bufferEmptied();
     void postLineErrors();
     void postReceiveIfDue();
@@ -141,6 +144,7 @@ private:
     bool overflowRaised_ = false;
     bool deviceLost_ = false;       // the port reads closed although Qt has not closed it yet
     bool emptiedSinceRead_ = false; // see handleError
+    bool announcedOpen_ = false;    // what PortOpenChanged said last
     std::optional<LineCounters> lineCounts_;
 
     std::deque<Event> pending_; // in the order raised; a Receive is judged when its turn comes
@@ -148,9 +152,6 @@ private:
     bool scheduled_ = false;
     bool delivering_ = false; // an OnComm handler that runs a modal loop must not nest
 
-    QByteArray sent_;            // the last request written
-    bool sentReads_ = false;     // ...was a read, which its own bytes never answer
-    qsizetype echoMatched_ = -1; // its bytes matched by the first ones back; -1: not comparing
-    bool echoMode_ = false;
-    QTimer echoQuiet_; // a copy that stops short is no copy
+    EchoFilter echo_;
+    QTimer echoQuiet_; // runs while the filter waits for the rest of a copy
 };

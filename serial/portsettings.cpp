@@ -2,9 +2,12 @@
 // Every step that talks to the serial control tolerates failure: a refused property write
 // is simply not applied and the handler goes on.
 
+#include "portsettings.h"
+
 #include "app/frmMain.h"
 #include "app/runtime.h"
 #include "mscomm.h"
+#include "portdevice.h"
 
 #include <QDir>
 
@@ -22,6 +25,22 @@ QString StartupFailureText(std::int16_t port) {
 const QString kStartupFailureTitle = QStringLiteral("VORT系统出错提示");
 
 } // namespace
+
+QString PortToolTip(int portNumber, const SettingsPlace &place, bool echoing) {
+    const PortTarget target = PortTargetOf(portNumber, place);
+    const QString text = QStringLiteral("COM%1 → %2\n%3")
+                             .arg(portNumber)
+                             .arg(target.device, target.present ? QStringLiteral("设备当前存在")
+                                                                : QStringLiteral("设备当前不存在"));
+    return echoing ? text + QStringLiteral("\n适配器回显发送数据，已自动忽略") : text;
+}
+
+std::optional<std::int16_t> BaudRateFromText(QStringView text) {
+    const auto rate = rt::RoundedTo<std::int16_t>(text);
+    if (!rate || *rate <= 0)
+        return std::nullopt;
+    return rate;
+}
 
 void frmMain::PortStartup(const CommSetContent &saved) {
     if (saved.port)
@@ -56,12 +75,12 @@ void frmMain::PortStartup(const CommSetContent &saved) {
 
     for (int i = 0; i < Combo2->count(); ++i) {
         if (rt::ToNumber(Combo2->itemText(i)) == static_cast<double>(CommRate))
-            Combo2->selectEntry(i);
+            Combo2->SelectEntry(i);
     }
     const QString savedPort = QStringLiteral("COM") + rt::DecimalText(CommNum);
     for (int i = 0; i < Combo1->count(); ++i) {
         if (Combo1->itemText(i) == savedPort) {
-            Combo1->selectEntry(i); // runs Combo1_Click, which opens the port
+            Combo1->SelectEntry(i); // runs Combo1_Click, which opens the port
             break;
         }
     }

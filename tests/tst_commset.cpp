@@ -1,8 +1,10 @@
 // comm.set parsing, reading and the atomic rewrite; the line settings text and baud-rate
 // list entries; and where a port number maps to on this system.
 
+#include "app/runtime.h"
 #include "serial/commset.h"
-#include "serial/ports.h"
+#include "serial/portdevice.h"
+#include "serial/portsettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +25,9 @@ constexpr int kNone = -100000;
 constexpr int kAny = -100001;
 
 using Status = CommSetContent::Status;
+
+// The program's own rounding, as start-up passes it.
+constexpr Rounding kRound = rt::RoundedTo<std::int16_t>;
 
 QString CommSetPath(const QTemporaryDir &dir) {
     return dir.filePath(QString::fromLatin1(kCommSetName));
@@ -91,7 +96,7 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(int, port);
         QFETCH(int, rate);
-        const CommSetContent c = ParseCommSet(content);
+        const CommSetContent c = ParseCommSet(content, kRound);
         QCOMPARE(c.status, valid ? Status::Valid : Status::Invalid);
         CompareField(c.port, port);
         CompareField(c.rate, rate);
@@ -100,12 +105,12 @@ private slots:
     void readWithoutAFile() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const CommSetContent c = ReadCommSet(dir.path());
+        const CommSetContent c = ReadCommSet(dir.path(), kRound);
         QCOMPARE(c.status, Status::Missing);
         QVERIFY(!c.port && !c.rate);
         // A directory in its place may count as missing or invalid, but never as settings.
         QVERIFY(QDir(dir.path()).mkdir(QString::fromLatin1(kCommSetName)));
-        QVERIFY(ReadCommSet(dir.path()).status != Status::Valid);
+        QVERIFY(ReadCommSet(dir.path(), kRound).status != Status::Valid);
     }
 
     void readHugeFile() {
@@ -115,7 +120,7 @@ private slots:
         const QByteArray junk(10 * 1024 * 1024, 'A');
         for (const QByteArray &head : {QByteArray(), QByteArray("4,9600\r\n")}) {
             QVERIFY(WriteFile(CommSetPath(dir), head + junk));
-            const CommSetContent c = ReadCommSet(dir.path());
+            const CommSetContent c = ReadCommSet(dir.path(), kRound);
             QCOMPARE(c.status, head.isEmpty() ? Status::Invalid : Status::Valid);
             QVERIFY(head.isEmpty() || (c.port == 4 && c.rate == 9600));
         }
@@ -126,7 +131,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QVERIFY(WriteFile(CommSetPath(dir), QByteArray(4091, ' ') + "4,9600\r\n"));
-        QCOMPARE(ReadCommSet(dir.path()).status, Status::Invalid);
+        QCOMPARE(ReadCommSet(dir.path(), kRound).status, Status::Invalid);
     }
 
     void text() {
@@ -140,7 +145,7 @@ private slots:
         QVERIFY(WriteFile(CommSetPath(dir), "16,19200\r\nsome older and much longer text\r\n"));
         QVERIFY(WriteCommSet(dir.path(), 7, 4800));
         QCOMPARE(ReadFile(CommSetPath(dir)), QByteArray("7,4800\r\n")); // no stale tail
-        const CommSetContent c = ReadCommSet(dir.path());
+        const CommSetContent c = ReadCommSet(dir.path(), kRound);
         QVERIFY(c.status == Status::Valid && c.port == 7 && c.rate == 4800);
         // The temporary file was renamed, not left behind.
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -203,23 +208,23 @@ private slots:
         const SettingsPlace installed = DecideSettingsPlace(program, true, config, system);
         QCOMPARE(installed.own, config + QStringLiteral("/sensor-companion"));
         QCOMPARE(installed.fallback, admin);
-        QCOMPARE(ReadCommSet(installed).status, Status::Missing);
+        QCOMPARE(ReadCommSet(installed, kRound).status, Status::Missing);
         QVERIFY(WriteFile(program + QStringLiteral("/comm.set"), "3,9600\r\n"));
-        QCOMPARE(ReadCommSet(installed).status, Status::Missing);
+        QCOMPARE(ReadCommSet(installed, kRound).status, Status::Missing);
 
         QVERIFY(WriteFile(admin + QStringLiteral("/comm.set"), "2,4800\r\n"));
-        CommSetContent c = ReadCommSet(installed);
+        CommSetContent c = ReadCommSet(installed, kRound);
         QVERIFY(c.status == Status::Valid && c.port == 2 && c.rate == 4800);
 
         QVERIFY(WriteCommSet(installed.own, 5, 9600));
-        c = ReadCommSet(installed);
+        c = ReadCommSet(installed, kRound);
         QVERIFY(c.status == Status::Valid && c.port == 5 && c.rate == 9600);
         QCOMPARE(ReadFile(admin + QStringLiteral("/comm.set")), QByteArray("2,4800\r\n"));
 
         // No configuration directory at all: nothing to write, the default still read.
         const SettingsPlace homeless = DecideSettingsPlace(program, true, QString(), system);
         QVERIFY(homeless.own.isEmpty());
-        QCOMPARE(ReadCommSet(homeless).port, std::optional<std::int16_t>(2));
+        QCOMPARE(ReadCommSet(homeless, kRound).port, std::optional<std::int16_t>(2));
     }
 
 #ifdef Q_OS_WIN

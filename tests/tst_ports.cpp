@@ -1,8 +1,9 @@
 // The link command: each refusal leaves every file as it was, and a link names the device
 // by its stable name, so it survives re-plugging.
 
-#include "serial/ports.h"
-#include "serial/portaccess.h"
+#include "extras/search/portaccess.h"
+#include "serial/portdevice.h"
+#include "serial/portlinks.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -1,46 +1,13 @@
 #include "find.h"
 
+#include "extras/search/modulesearch.h"
+#include "extras/search/searchreasons.h"
 #include "serial/commset.h"
-#include "serial/modulesearch.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 namespace {
-
-QString WhyGivenUp(const SearchAttempt &a) {
-    switch (a.outcome) {
-    case SearchAttempt::Outcome::Silent:
-        return QStringLiteral("no valid answer at 19200, 9600, 4800 or 14400 baud");
-    case SearchAttempt::Outcome::Missing:
-        return QStringLiteral("not there");
-    case SearchAttempt::Outcome::NoPermission:
-        return QStringLiteral("no permission: not in the %1 group (sudo usermod -aG %1 $USER, "
-                              "then log in again)")
-            .arg(a.detail);
-    case SearchAttempt::Outcome::InUse:
-        return a.detail.isEmpty() ? QStringLiteral("in use by another program")
-                                  : QStringLiteral("in use: ") + a.detail;
-    case SearchAttempt::Outcome::StaleLock:
-        return QStringLiteral("stale lock: ") + a.detail;
-    case SearchAttempt::Outcome::Lost:
-        return QStringLiteral("disappeared during the search");
-    }
-    return {};
-}
-
-QString NothingFound(const SearchResult &result) {
-    QString text = QStringLiteral("No module answered.\n");
-    if (result.tried.isEmpty())
-        text += QStringLiteral("No serial device was found. Is the adapter plugged in?\n");
-    else
-        text += QStringLiteral("Tried:\n");
-    for (const SearchAttempt &a : result.tried)
-        text += QStringLiteral("  %1: %2\n").arg(DeviceText(a.candidate), WhyGivenUp(a));
-    text += QStringLiteral("The usual causes: the module has no power; A and B are swapped; the "
-                           "bus has no termination; another master is on the bus.\n");
-    return text;
-}
 
 // COM4<TAB>/dev/ttyUSB0<TAB>9600<TAB>7, "-" for a device without a COMn.
 QString ResultLine(const SearchResult &r, int port) {
@@ -72,15 +39,15 @@ bool Use(const SearchResult &r, const SettingsPlace &place, int &port, QTextStre
 int FindModule(const SettingsPlace &place, bool use) {
     QTextStream err(stderr);
     ModuleSearch search(SearchCandidates(place));
-    QObject::connect(&search, &ModuleSearch::trying,
+    QObject::connect(&search, &ModuleSearch::Trying,
                      [&err](const SearchCandidate &c, std::int16_t rate, int) {
                          err << "trying " << DeviceText(c) << " at " << rate << " baud\n";
                          err.flush();
                      });
     int status = 1;
-    QObject::connect(&search, &ModuleSearch::finished, [&](const SearchResult &r) {
+    QObject::connect(&search, &ModuleSearch::Finished, [&](const SearchResult &r) {
         if (!r.found) {
-            err << NothingFound(r);
+            err << NothingFoundReport(r, ReportLanguage::English);
         } else {
             err << "found: address " << r.address << " on " << DeviceText(r.where) << " at "
                 << r.rate << " baud\n";
@@ -92,7 +59,7 @@ int FindModule(const SettingsPlace &place, bool use) {
         }
         QCoreApplication::exit(status);
     });
-    search.start();
+    search.Start();
     QCoreApplication::exec();
     return status;
 }

@@ -8,7 +8,7 @@
 
 #include "find.h"
 #include "portlist.h"
-#include "serial/ports.h"
+#include "serial/portlinks.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,7 +1,8 @@
 #include "portlist.h"
 
-#include "serial/portaccess.h"
-#include "serial/ports.h"
+#include "extras/search/portaccess.h"
+#include "serial/portdevice.h"
+#include "serial/portlinks.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,8 +10,6 @@
 #include <QSerialPortInfo>
 
 namespace {
-
-constexpr int kPorts = 16;
 
 QString Hex4(quint16 value) {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
@@ -36,7 +35,7 @@ QString OpenRefusal(const QSerialPortInfo &info) {
 QStringList PortsLeadingTo(const QSerialPortInfo &info, const SettingsPlace &place) {
     const QString device = ResolvedPath(info.systemLocation());
     QStringList ports;
-    for (int n = 1; n <= kPorts; ++n) {
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
         const QString opens = PortDevice(n, place);
         if (opens == info.portName() || ResolvedPath(opens) == device)
             ports.append(QStringLiteral("COM%1").arg(n));
@@ -98,7 +97,7 @@ QString LinkListText(const SettingsPlace &place) {
         if (dir.isEmpty())
             continue;
         QString links;
-        for (int n = 1; n <= kPorts; ++n) {
+        for (int n = kFirstPort; n <= kLastPort; ++n) {
             const PortTarget target = PortTargetOf(n, place);
             if (target.link.isEmpty() ||
                 QFileInfo(target.link).absolutePath() != QDir(dir).absolutePath())

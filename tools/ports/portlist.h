@@ -2,7 +2,7 @@
 // "sensor-companion-ports" alone: every serial device with what a technician needs to pick
 // the adapter, and the COMn links with where each leads.
 
-#include "serial/ports.h"
+#include "serial/settingsplace.h"
 
 #include <QList>
 #include <QString>
