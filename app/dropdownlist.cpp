@@ -28,7 +28,7 @@ DropDownList::DropDownList(const QStringList &entries, const QString &initialTex
     connect(lineEdit(), &QLineEdit::textEdited, this, [this] { listIndex_ = -1; });
 }
 
-void DropDownList::selectEntry(int index) {
+void DropDownList::SelectEntry(int index) {
     if (index < 0 || index >= count())
         return;
     setCurrentIndex(index);
@@ -43,12 +43,12 @@ void DropDownList::wheelEvent(QWheelEvent *event) {
 
 // Answered at the moment the tooltip is asked for rather than stored in the entries: a
 // change of an entry's data would rewrite the text typed into the list.
-void DropDownList::setEntryToolTips(std::function<QString(int)> toolTipOf) {
+void DropDownList::SetEntryToolTips(std::function<QString(int)> toolTipOf) {
     toolTipOf_ = std::move(toolTipOf);
     view()->viewport()->installEventFilter(this);
 }
 
-bool DropDownList::showEntryToolTip(QEvent *event, int index, QWidget *over) {
+bool DropDownList::ShowEntryToolTip(QEvent *event, int index, QWidget *over) {
     if (event->type() != QEvent::ToolTip || !toolTipOf_ || index < 0 || index >= count())
         return false;
     QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), toolTipOf_(index), over);
@@ -56,13 +56,13 @@ bool DropDownList::showEntryToolTip(QEvent *event, int index, QWidget *over) {
 }
 
 bool DropDownList::event(QEvent *event) {
-    return showEntryToolTip(event, listIndex_, this) || QComboBox::event(event);
+    return ShowEntryToolTip(event, listIndex_, this) || QComboBox::event(event);
 }
 
 bool DropDownList::eventFilter(QObject *watched, QEvent *event) {
     if (watched == view()->viewport() && event->type() == QEvent::ToolTip) {
         const QPoint at = static_cast<QHelpEvent *>(event)->pos();
-        if (!showEntryToolTip(event, view()->indexAt(at).row(), view()->viewport()))
+        if (!ShowEntryToolTip(event, view()->indexAt(at).row(), view()->viewport()))
             QToolTip::hideText();
         return true;
     }

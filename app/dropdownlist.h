@@ -16,10 +16,10 @@ public:
     DropDownList(const QStringList &entries, const QString &initialText, QWidget *parent);
 
     int ListIndex() const { return listIndex_; }
-    void selectEntry(int index);
+    void SelectEntry(int index);
     // Tooltips for the entries (and for the list itself, of the selected entry), asked for
     // each time one is shown, so they tell what is true now. The entries stay as they are.
-    void setEntryToolTips(std::function<QString(int index)> toolTipOf);
+    void SetEntryToolTips(std::function<QString(int index)> toolTipOf);
 
 signals:
     void Click();
@@ -31,7 +31,7 @@ protected:
 
 private:
     // Shows the entry's tooltip for a tooltip request; false when there is none to show.
-    bool showEntryToolTip(QEvent *event, int index, QWidget *over);
+    bool ShowEntryToolTip(QEvent *event, int index, QWidget *over);
 
     int listIndex_ = -1;
     std::function<QString(int)> toolTipOf_;

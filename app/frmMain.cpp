@@ -2,11 +2,13 @@
 
 #include "appinfo.h"
 #include "programicon.h"
+#include "runtime.h"
 #include "serial/mscomm.h"
-#include "serial/ports.h"
+#include "serial/portsettings.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -21,7 +23,22 @@ frmMain::frmMain(SettingsPlace place, QWidget *parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(appinfo::Caption());
     setWindowIcon(ProgramIcon());
-    setFixedSize(kClientSize); // the layout never adapts, so the window does not resize
+    // The menu bar sits above the elements, which keep their places in the client area; the
+    // layout never adapts, so the window does not resize.
+    MenuBar = new QMenuBar(this);
+    MenuBar->setObjectName(QStringLiteral("MenuBar"));
+    ToolsMenu = MenuBar->addMenu(QStringLiteral("工具(&T)"));
+    ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
+    HelpMenu = MenuBar->addMenu(QStringLiteral("帮助(&H)"));
+    HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
+    const int menuHeight = MenuBar->sizeHint().height();
+    MenuBar->setGeometry(0, 0, kClientSize.width(), menuHeight);
+    Client = new QWidget(this);
+    Client->setObjectName(QStringLiteral("Client"));
+    Client->setGeometry(QRect(QPoint(0, menuHeight), kClientSize));
+    setFixedSize(kClientSize.width(), kClientSize.height() + menuHeight);
+    // The tools offer their menu where the right-click lands; text boxes keep their own.
+    setContextMenuPolicy(Qt::CustomContextMenu);
     QPalette background = palette();
     background.setColor(QPalette::Window, kWindowGrey);
     setPalette(background);
@@ -33,7 +50,6 @@ frmMain::frmMain(SettingsPlace place, QWidget *parent)
         "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
 
     buildLayout();
-    buildToolsMenu();
     connectHandlers();
 }
 
@@ -41,7 +57,7 @@ frmMain::~frmMain() = default;
 
 void frmMain::connectHandlers() {
     connect(Combo1, &DropDownList::Click, this, &frmMain::Combo1_Click);
-    Combo1->setEntryToolTips([this](int index) {
+    Combo1->SetEntryToolTips([this](int index) {
         const int port = index + 1;
         return PortToolTip(port, place_, port == MSComm1->commPort() && MSComm1->echoMode());
     });
@@ -70,9 +86,13 @@ void frmMain::connectHandlers() {
 
 void frmMain::Form_Load() {
     PictureShow->setVisible(true);
-    const CommSetContent saved = ReadCommSet(place_);
+    const CommSetContent saved = ReadCommSet(place_, rt::RoundedTo<std::int16_t>);
     txtStationID->setText(QStringLiteral("1"));
     PortStartup(saved);
+}
+
+void frmMain::ShowLamp(QLabel *lamp) {
+    lamp->raise();
 }
 
 QLabel *frmMain::FrontLamp() const {

@@ -8,31 +8,26 @@
 #include "dropdownlist.h"
 #include "messagebox.h"
 #include "modbus/frame.h"
+#include "modbus/reading.h"
 #include "serial/commset.h"
 #include "windowvariables.h"
 
 #include <QColor>
-#include <QPointer>
 #include <QWidget>
 
 #include <optional>
 
 class DrawnLine;
-class FindModuleDialog;
 class MSComm;
 class QFrame;
 class QGroupBox;
 class QLabel;
-class QAction;
-class QContextMenuEvent;
-class QKeySequence;
 class QLineEdit;
 class QMenu;
+class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
-class Recorder;
-struct SearchResult;
 
 // The window's light grey, shared by its frames, labels and picture boxes.
 inline const QColor kWindowGrey(224, 224, 224);
@@ -58,19 +53,6 @@ public:
     void cmdSet_Click(std::int16_t Index);
     void cmdReadAdd_Click();
     void cmdChangeID_Click();
-    // "开始记录…" asks for a file and starts recording; "停止记录" stops.
-    void Record_Click();
-    // Records into `path` from now on (appending); a file that cannot be written is
-    // reported and leaves the recording off.
-    bool StartRecording(const QString &path);
-    void StopRecording();
-    bool Recording() const;
-    // "查找模块…": the search in a window of its own, the window's port closed meanwhile.
-    void FindModule_Click();
-    // "使用此设置": the found port and rate selected and saved, the address filled in.
-    void UseFoundModule(const SearchResult &result);
-    // "趋势图…": the trend window, one for the window's lifetime.
-    void mnuTrend_Click();
 
     // The CRC-16 of cmdstring(0) to cmdstring(j) into HiByte (low 8 bits, sent first) and
     // LoByte (high 8 bits, sent second). Bytes beyond the array are not covered.
@@ -79,8 +61,16 @@ public:
     // Every message goes through here: serial events wait while a box is open.
     void MsgBox(const QString &text, MsgIcon icon = MsgIcon::None, const QString &title = {});
     MessageBoxService &messages() { return messages_; }
-    // The status image now in front of the other two.
+    // The status image now in front of the other two, and bringing one to the front.
     QLabel *FrontLamp() const;
+    void ShowLamp(QLabel *lamp);
+    // Where comm.set and the COMn links are kept.
+    const SettingsPlace &Place() const { return place_; }
+
+    // Above the elements, which keep their places in Client; the tools fill its menus.
+    QMenuBar *MenuBar;
+    QMenu *ToolsMenu, *HelpMenu;
+    QWidget *Client;
 
     // Frames and footer.
     QGroupBox *Frame10, *Frame2, *Frame5, *Frame6, *Frame7, *Frame12, *Frame11, *Frame1;
@@ -126,21 +116,15 @@ public:
     ControlArray<QPushButton> cmdREAD, cmdSet;
     QPushButton *cmdChangeID, *cmdReadAdd;
 
-    // The right-click menu of the tools that open in windows of their own.
-    QMenu *ToolsMenu;
-
 signals:
-    // A measurement reply was decoded into the window. request: the bytes of the query it
-    // answers; shown: the value as the window now shows it, in the first box the reply
-    // filled (txtValue(0), the visible one, for start addresses 0 and 1). The recorder and
-    // the trend follow these.
-    void ReadingDecoded(const QByteArray &request, const QByteArray &reply, const QString &shown);
-    // The module confirmed a parameter write or an address change; what: a line that says
-    // what was written.
-    void WriteConfirmed(const QString &what);
-
-protected:
-    void contextMenuEvent(QContextMenuEvent *event) override;
+    // A measurement reply was decoded into the window: its first filled box
+    // (txtValue(0), the visible one, for start addresses 0 and 1) and its registers, and the
+    // request it answers. The tools follow these rather than the window's texts.
+    void ReadingDecoded(const modbus::Reading &reading);
+    // The module confirmed a parameter write or an address change.
+    void WriteConfirmed(const modbus::WriteChange &change);
+    // A parameter read was decoded into its box (txtsetValue(index)): its register value.
+    void ParameterDecoded(std::int16_t index, std::uint16_t value);
 
 private:
     // The frames, one function each, in the order they sit on the window.
@@ -154,9 +138,6 @@ private:
     void buildQueryControls();
     void buildCommandWatch();
     void connectHandlers();
-    void buildToolsMenu();
-    // Adds a tool to the menu; its shortcut works anywhere in the window.
-    QAction *AddTool(const QString &text, const QKeySequence &keys, void (frmMain::*handler)());
     void PortStartup(const CommSetContent &saved);
     bool TakeChosenPort();
     void OpenChosenPort();
@@ -167,38 +148,24 @@ private:
     // Steps of the send procedure every command follows.
     void PrepareSerialControl();
     void SealRequest(modbus::RequestFrame &frame);
-    void ShowLamp(QLabel *lamp);
     bool PortFoundOpen();
     // Every command sends through one of these two, which seal the frame with its CRC.
     void SendRead(modbus::RequestFrame frame, std::int16_t cmdType);
-    // writes: what a write changes, for the recording's mark once the module confirms it.
-    void SendWrite(modbus::RequestFrame frame, std::int16_t replyLen, const QString &writes = {});
+    // writes: what a write changes, announced once the module confirms it.
+    void SendWrite(modbus::RequestFrame frame, std::int16_t replyLen,
+                   std::optional<modbus::WriteChange> writes = std::nullopt);
     // The decoders: what a reply shows, by the pending operation.
     void ShowMeasuredValues(const QByteArray &reply);
     void ShowParameter(const QByteArray &reply);
     void ShowAddress(const QByteArray &reply);
     // A write's echo that repeats its request tells WriteConfirmed, once.
     void ConfirmWrite(const QByteArray &reply);
-    void ShowRecordingState();
-
-    // Back to how the port and polling were before the search, unless its result was taken.
-    void EndFindModule();
 
     SettingsPlace place_;
     MessageBoxService messages_;
-    // The search's window while it is open, and what it closed.
-    QPointer<FindModuleDialog> findDialog_;
-    struct BeforeSearch {
-        bool portOpen = false;
-        bool polling = false;
-        QLabel *lamp = nullptr;
-        bool resultTaken = false;
-    } beforeSearch_;
     // The field error the cyclic query last told; ticks that find it again stay silent.
     QString toldFieldError_;
     // The bytes of the last request sent, and what it writes while its echo is awaited.
     QByteArray lastRequest_;
-    QString writeLabel_;
-    Recorder *recorder_ = nullptr;
-    QAction *recordAction_ = nullptr;
+    std::optional<modbus::WriteChange> pendingWrite_;
 };

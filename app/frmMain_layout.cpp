@@ -98,12 +98,12 @@ void frmMain::buildLayout() {
     buildAddressChange();
     buildQueryControls();
     buildCommandWatch();
-    Label4 = Label(this, QStringLiteral("Label4"), appinfo::Footer(), Tw(120, 9480, 12375, 255));
+    Label4 = Label(Client, QStringLiteral("Label4"), appinfo::Footer(), Tw(120, 9480, 12375, 255));
 }
 
 // "MODBUS设置": the four fields of every request, each after its caption.
 void frmMain::buildModbusFields() {
-    Frame10 = Frame(this, "Frame10", QStringLiteral("MODBUS设置"), Tw(120, 120, 6015, 735));
+    Frame10 = Frame(Client, "Frame10", QStringLiteral("MODBUS设置"), Tw(120, 120, 6015, 735));
     struct Field {
         int caption;
         const char *captionText, *name, *text, *accessibleName;
@@ -129,7 +129,7 @@ void frmMain::buildModbusFields() {
 // "观察窗": only channel 0 lies in the visible part of the picture box; channels 1 to 3 sit
 // below it and are never seen.
 void frmMain::buildObservation() {
-    Frame2 = Frame(this, "Frame2", QStringLiteral("观察窗"), Tw(120, 1080, 6135, 4935));
+    Frame2 = Frame(Client, "Frame2", QStringLiteral("观察窗"), Tw(120, 1080, 6135, 4935));
     PictureShow = PictureBox(Frame2, "PictureShow", Tw(120, 240, 5895, 4575), true);
     struct Channel {
         int box, caption, unit;
@@ -169,7 +169,7 @@ void frmMain::buildObservation() {
 
 // "串口设置"
 void frmMain::buildPortSettings() {
-    Frame5 = Frame(this, "Frame5", QStringLiteral("串口设置"), Tw(6360, 120, 5835, 900));
+    Frame5 = Frame(Client, "Frame5", QStringLiteral("串口设置"), Tw(6360, 120, 5835, 900));
     Label3 =
         Label(Frame5, QStringLiteral("Label3"), QStringLiteral("串口号"), Tw(240, 420, 615, 255));
     QStringList ports;
@@ -193,7 +193,7 @@ void frmMain::buildPortSettings() {
 
 // "运行状态指示": three lamps stacked in one place, the red one in front.
 void frmMain::buildStatus() {
-    Frame6 = Frame(this, "Frame6", QStringLiteral("运行状态指示"), Tw(6360, 1080, 5895, 615));
+    Frame6 = Frame(Client, "Frame6", QStringLiteral("运行状态指示"), Tw(6360, 1080, 5895, 615));
     Picture2 = PictureBox(Frame6, "Picture2", Tw(240, 255, 900, 255), false);
     const QRect lampRect((Picture2->width() - 16) / 2, (Picture2->height() - 16) / 2, 16, 16);
     auto lamp = [&](const char *name, LampColor color) {
@@ -218,7 +218,7 @@ void frmMain::buildStatus() {
 
 // "参数": one row per calibration parameter; the row of index 2 stays hidden.
 void frmMain::buildParameters() {
-    Frame7 = Frame(this, "Frame7", QStringLiteral("参数"), Tw(6360, 1800, 5895, 2775));
+    Frame7 = Frame(Client, "Frame7", QStringLiteral("参数"), Tw(6360, 1800, 5895, 2775));
     struct Row {
         int index, hint;
         const char *name, *entry, *write, *hintText;
@@ -257,7 +257,7 @@ void frmMain::buildParameters() {
 // "设备地址修改操作": the current-address box sits in the blanks of the sentence.
 void frmMain::buildAddressChange() {
     Frame12 =
-        Frame(this, "Frame12", QStringLiteral("设备地址修改操作"), Tw(6360, 4680, 5895, 1455));
+        Frame(Client, "Frame12", QStringLiteral("设备地址修改操作"), Tw(6360, 4680, 5895, 1455));
     const QString sentence = QStringLiteral("将地址       改为");
     auto *changeLabel = Label(Frame12, Indexed("Label2", 7), sentence, Tw(240, 420, 3000, 255));
     changeLabel->setFont(fonts::HalfWidthBlanks());
@@ -287,7 +287,7 @@ void frmMain::buildAddressChange() {
 
 // "数据查询操作"
 void frmMain::buildQueryControls() {
-    Frame11 = Frame(this, "Frame11", QStringLiteral("数据查询操作"), Tw(120, 6360, 12135, 1215));
+    Frame11 = Frame(Client, "Frame11", QStringLiteral("数据查询操作"), Tw(120, 6360, 12135, 1215));
     Label8.add(4, Label(Frame11, Indexed("Label8", 4), QStringLiteral("定时时长(ms)"),
                         Tw(360, 540, 1335, 255)));
     txtTimerSet = TextBox(Frame11, QStringLiteral("txtTimerSet"), QStringLiteral("1000"),
@@ -310,7 +310,7 @@ void frmMain::buildQueryControls() {
 // "二次开发命令观察窗口"
 void frmMain::buildCommandWatch() {
     Frame1 =
-        Frame(this, "Frame1", QStringLiteral("二次开发命令观察窗口"), Tw(120, 7680, 12135, 1695));
+        Frame(Client, "Frame1", QStringLiteral("二次开发命令观察窗口"), Tw(120, 7680, 12135, 1695));
     Label1 = Label(Frame1, QStringLiteral("Label1"), QStringLiteral("发送命令:"),
                    Tw(120, 315, 960, 255));
     txtCommand = TextBox(Frame1, QStringLiteral("txtCommand"), QString(), Tw(1080, 270, 4575, 330),

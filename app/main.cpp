@@ -1,7 +1,8 @@
+#include "extras/extratools.h"
 #include "fonts.h"
 #include "frmMain.h"
 #include "serial/mscomm.h"
-#include "serial/ports.h"
+#include "serial/settingsplace.h"
 #include "sessionend.h"
 #include "windowstyle.h"
 
@@ -15,7 +16,8 @@ int main(int argc, char *argv[]) {
     EndLikeAClosedWindow();
 
     frmMain window(SettingsPlaceOf(QCoreApplication::applicationDirPath()));
-    window.Form_Load(); // before the window is first shown
+    new ExtraTools(window); // the tools beyond the window, attached from outside it
+    window.Form_Load();     // before the window is first shown
     if (EndWasAsked())
         return 0;
     window.show();

@@ -122,7 +122,10 @@ class Rig:
     def window_shown(self):
         out = subprocess.run(["xwininfo", "-root", "-tree"], env=self.env,
                              capture_output=True, text=True).stdout
-        return "834x653" in out
+        shown = re.search(r" 834x(6[0-9]{2})[+ ]", out)
+        if shown:  # the client area of 653 pixels sits under the menu bar
+            self.menu = int(shown.group(1)) - 653
+        return shown is not None
 
     def start_program(self):
         """Starts the program; returns it and the seconds until its window was mapped."""
@@ -142,7 +145,7 @@ class Rig:
         subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True)
 
     def click(self, place):
-        self.xdo("mousemove", place[0], place[1], "click", "1")
+        self.xdo("mousemove", place[0], place[1] + getattr(self, "menu", 0), "click", "1")
 
     def close(self):
         for p in reversed(self.procs):

@@ -8,9 +8,10 @@
 //   bench_recording [ROWS] [SECONDS]
 
 #include "benchsetup.h"
-#include "app/recorder.h"
+#include "extras/record/recorder.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -28,18 +29,21 @@ int main(int argc, char **argv) {
 
     Recorder recorder;
     int failures = 0;
-    QObject::connect(&recorder, &Recorder::failed, [&](const QString &, const QString &reason) {
+    QObject::connect(&recorder, &Recorder::Failed, [&](const QString &, const QString &reason) {
         ++failures;
         std::fprintf(stderr, "failed: %s\n", qPrintable(reason));
     });
-    if (const auto error = recorder.start(path)) {
+    if (const auto error = recorder.Start(path)) {
         std::fprintf(stderr, "%s\n", qPrintable(*error));
         return 1;
     }
-    // The simulator's reply to the default query, and its request.
-    const QByteArray request = QByteArray::fromHex("010300000002C40B");
-    const QByteArray reply = QByteArray::fromHex("010304020B0000FBC1");
-    const QString shown = QStringLiteral("523");
+    // The simulator's reply to the default query, as the window announces it.
+    modbus::Reading reading;
+    reading.device = 1;
+    reading.function = 3;
+    reading.registers = {523, 0};
+    reading.value = 523;
+    reading.reply = QByteArray::fromHex("010304020B0000FBC1");
 
     const long block = std::max(1L, rows / 10);
     std::printf("rows_done cpu_us_per_row wall_us_per_row rss_mib\n");
@@ -49,7 +53,8 @@ int main(int argc, char **argv) {
     double cpuBlock = cpuStart;
     qint64 wallBlock = 0;
     for (long i = 1; i <= rows && failures == 0; ++i) {
-        recorder.addReading(request, reply, shown);
+        reading.time = QDateTime::currentMSecsSinceEpoch();
+        recorder.AddReading(reading);
         if (i % 20 == 0)
             QCoreApplication::processEvents();
         if (i % block == 0) {
@@ -65,7 +70,7 @@ int main(int argc, char **argv) {
     const double perRow = (CpuSeconds() - cpuStart) / double(rows);
     std::printf("rows %ld\nfile_mib %.1f\ncpu_us_per_row %.3f\n", rows,
                 double(QFile(path).size()) / (1 << 20), 1e6 * perRow);
-    recorder.stop();
+    recorder.Stop();
 
     // At 20 Hz: rows on a 50 ms timer, against the timer alone, in turns of 5 s so that
     // both meet the same load of the machine.
@@ -76,13 +81,15 @@ int main(int argc, char **argv) {
     const QString paced = dir.filePath(QStringLiteral("paced.csv"));
     const auto turn = [&](bool recording, Cpu &sum) {
         Recorder r;
-        if (recording && r.start(paced))
+        if (recording && r.Start(paced))
             return false;
         QTimer tick;
         tick.setTimerType(Qt::PreciseTimer);
         QObject::connect(&tick, &QTimer::timeout, [&] {
-            if (recording)
-                r.addReading(request, reply, shown);
+            if (recording) {
+                reading.time = QDateTime::currentMSecsSinceEpoch();
+                r.AddReading(reading);
+            }
         });
         const Cpu before{CpuSeconds(), KernelCpuSeconds()};
         tick.start(50);

@@ -3,7 +3,7 @@
 // Each search is timed from start() to finished(), opening and closing the device included.
 //   bench_search [SEARCHES]
 
-#include "serial/modulesearch.h"
+#include "extras/search/modulesearch.h"
 #include "tests/e2e/simulator.h"
 
 #include <QCoreApplication>
@@ -34,14 +34,14 @@ std::vector<double> Time(const QStringList &simOptions, bool found, int searches
         ModuleSearch search({{device, 7}});
         QEventLoop wait;
         bool asExpected = false;
-        QObject::connect(&search, &ModuleSearch::finished, &wait, [&](const SearchResult &r) {
+        QObject::connect(&search, &ModuleSearch::Finished, &wait, [&](const SearchResult &r) {
             asExpected = r.found == found;
             wait.quit();
         });
         QTimer::singleShot(5000, &wait, &QEventLoop::quit);
         QElapsedTimer clock;
         clock.start();
-        search.start();
+        search.Start();
         wait.exec();
         ms.push_back(asExpected ? double(clock.nsecsElapsed()) / 1e6 : -1);
     }

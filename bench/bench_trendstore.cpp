@@ -4,7 +4,7 @@
 //   bench_trendstore [READINGS]
 
 #include "benchsetup.h"
-#include "app/trendstore.h"
+#include "extras/trend/trendstore.h"
 
 #include <chrono>
 #include <cmath>

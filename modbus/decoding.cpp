@@ -2,6 +2,7 @@
 
 #include "app/runtime.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace modbus {
@@ -29,15 +30,44 @@ double BaseChannel(QStringView startText) {
 
 } // namespace
 
-QString ChannelText(int channel, std::uint16_t value) {
+int ChannelDecimals(int channel) {
     switch (channel) {
     case 0:
-        return rt::DecimalText(value);
+        return 0;
     case 2:
-        return rt::FormatFixed(value / 10000.0, 4);
+        return 4;
     default:
-        return rt::FormatFixed(value / 100.0, 2);
+        return 2;
     }
+}
+
+double ChannelValue(int channel, std::uint16_t value) {
+    switch (ChannelDecimals(channel)) {
+    case 0:
+        return value;
+    case 4:
+        return value / 10000.0;
+    default:
+        return value / 100.0;
+    }
+}
+
+QString ChannelText(int channel, std::uint16_t value) {
+    const int decimals = ChannelDecimals(channel);
+    return decimals == 0 ? rt::DecimalText(value)
+                         : rt::FormatFixed(ChannelValue(channel, value), decimals);
+}
+
+std::vector<std::uint16_t> ReplyRegisters(const QByteArray &reply) {
+    std::vector<std::uint16_t> registers;
+    const auto count = ByteAt(reply, 2);
+    if (!count)
+        return registers;
+    // The data bytes the byte count announces, as far as they came.
+    const qsizetype end = std::min<qsizetype>(reply.size(), 3 + *count);
+    for (qsizetype high = 3; high + 1 < end; high += 2)
+        registers.push_back(Register(*ByteAt(reply, high), *ByteAt(reply, high + 1)));
+    return registers;
 }
 
 MeasuredDisplay DecodeMeasured(const QByteArray &reply, QStringView startText) {
@@ -57,7 +87,8 @@ MeasuredDisplay DecodeMeasured(const QByteArray &reply, QStringView startText) {
         const double channel = base + k;
         if (channel >= 0 && channel < kChannels) {
             const int c = static_cast<int>(channel);
-            shown.text[c] = ChannelText(c, Register(high, low));
+            shown.value[c] = Register(high, low);
+            shown.text[c] = ChannelText(c, *shown.value[c]);
         }
         if (k < kChannels)
             shown.black[k] = true;
@@ -65,9 +96,8 @@ MeasuredDisplay DecodeMeasured(const QByteArray &reply, QStringView startText) {
     return shown;
 }
 
-std::optional<QString> DecodeParameter(const QByteArray &reply, std::int16_t paramIndex) {
-    return ParameterText(paramIndex,
-                         Register(ByteAt(reply, 3).value_or(0), ByteAt(reply, 4).value_or(0)));
+std::uint16_t ParameterRegister(const QByteArray &reply) {
+    return Register(ByteAt(reply, 3).value_or(0), ByteAt(reply, 4).value_or(0));
 }
 
 std::optional<QString> ParameterText(std::int16_t paramIndex, std::uint16_t value) {

@@ -16,10 +16,6 @@ std::uint16_t Crc16Value(std::span<const std::uint8_t> bytes) {
     return crc;
 }
 
-QString FormatHex(std::uint8_t bb) {
-    return QString::fromLatin1(QByteArray(1, static_cast<char>(bb)).toHex().toUpper());
-}
-
 QString RequestText(const RequestFrame &frame) {
     return QString::fromLatin1(ToBytes(frame).toHex(' ').toUpper()) + u' ';
 }

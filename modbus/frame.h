@@ -18,9 +18,6 @@ using RequestFrame = std::array<std::uint8_t, 8>;
 // and output reflected, no final exclusive-or. Over no bytes it is 0xFFFF.
 std::uint16_t Crc16Value(std::span<const std::uint8_t> bytes);
 
-// One byte as two uppercase hexadecimal digits: 0 -> "00", 250 -> "FA".
-QString FormatHex(std::uint8_t bb);
-
 // A request as shown in the sent-command box: each byte followed by one space.
 QString RequestText(const RequestFrame &frame);
 

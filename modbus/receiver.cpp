@@ -8,6 +8,7 @@
 #include "decoding.h"
 #include "serial/mscomm.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -48,35 +49,55 @@ void frmMain::MSComm1_OnComm() {
 
 void frmMain::ShowMeasuredValues(const QByteArray &reply) {
     const modbus::MeasuredDisplay shown = modbus::DecodeMeasured(reply, txtStartID->text());
-    std::optional<QString> reading;
+    std::optional<modbus::Reading> reading;
     for (int channel = 0; channel < modbus::kChannels; ++channel) {
         QLineEdit *box = txtValue(channel);
         if (!box)
             continue;
         if (shown.text[channel]) {
             box->setText(*shown.text[channel]);
-            if (!reading)
-                reading = box->text();
+            if (!reading) {
+                reading.emplace();
+                reading->channel = channel;
+                reading->value = *shown.value[channel];
+            }
         }
         if (shown.black[channel])
             SetTextColor(box, Qt::black);
     }
-    if (reading)
-        emit ReadingDecoded(lastRequest_, reply, *reading);
+    if (!reading)
+        return;
+    reading->time = QDateTime::currentMSecsSinceEpoch();
+    if (lastRequest_.size() >= 4) {
+        reading->device = static_cast<std::uint8_t>(lastRequest_[0]);
+        reading->function = static_cast<std::uint8_t>(lastRequest_[1]);
+        reading->start =
+            static_cast<std::uint16_t>(256 * static_cast<std::uint8_t>(lastRequest_[2]) +
+                                       static_cast<std::uint8_t>(lastRequest_[3]));
+    }
+    reading->registers = modbus::ReplyRegisters(reply);
+    reading->reply = reply;
+    emit ReadingDecoded(*reading);
 }
 
 // The module answers a write by repeating its request. Address, code, register and value
 // suffice, so an echo whose CRC comes in a later event still confirms it.
 void frmMain::ConfirmWrite(const QByteArray &reply) {
-    if (writeLabel_.isEmpty() || reply.size() < 6 || reply.left(6) != lastRequest_.left(6))
+    if (!pendingWrite_ || reply.size() < 6 || reply.left(6) != lastRequest_.left(6))
         return;
-    emit WriteConfirmed(std::exchange(writeLabel_, QString()));
+    modbus::WriteChange change = *std::exchange(pendingWrite_, std::nullopt);
+    change.time = QDateTime::currentMSecsSinceEpoch();
+    emit WriteConfirmed(change);
 }
 
 void frmMain::ShowParameter(const QByteArray &reply) {
-    const auto text = modbus::DecodeParameter(reply, ParamIndex);
-    if (QLineEdit *box = txtsetValue(ParamIndex); text && box)
-        box->setText(*text);
+    const std::uint16_t value = modbus::ParameterRegister(reply);
+    const auto text = modbus::ParameterText(ParamIndex, value);
+    QLineEdit *box = txtsetValue(ParamIndex);
+    if (!text || !box)
+        return;
+    box->setText(*text);
+    emit ParameterDecoded(ParamIndex, value);
 }
 
 void frmMain::ShowAddress(const QByteArray &reply) {

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 
 #include <algorithm>
+#include <utility>
 
 void frmMain::Crc16(std::span<const std::uint8_t> cmdstring, std::int16_t j) {
     const auto covered = std::clamp<qsizetype>(qsizetype{j} + 1, 0, cmdstring.size());
@@ -22,7 +23,7 @@ void frmMain::Crc16(std::span<const std::uint8_t> cmdstring, std::int16_t j) {
 // one that the control refuses is skipped. An echo still awaited no longer confirms its
 // write: the next request has taken the line.
 void frmMain::PrepareSerialControl() {
-    writeLabel_.clear();
+    pendingWrite_.reset();
     MSComm1->setInBufferCount(0);
     MSComm1->setInputLen(0);
     MSComm1->setInputMode(1);
@@ -33,10 +34,6 @@ void frmMain::SealRequest(modbus::RequestFrame &frame) {
     Crc16(frame, 5);
     frame[6] = HiByte;
     frame[7] = LoByte;
-}
-
-void frmMain::ShowLamp(QLabel *lamp) {
-    lamp->raise();
 }
 
 // The commands that test the port first: a closed port is reported and nothing is built;
@@ -70,9 +67,10 @@ void frmMain::SendRead(modbus::RequestFrame frame, std::int16_t cmdType) {
 // The commands that test the port last, the two writes and the address read: the request is
 // shown whether or not the port is open, and only an open port receives it. Each reply is at
 // least 6 bytes: a write's repeats address, code, register and value.
-void frmMain::SendWrite(modbus::RequestFrame frame, std::int16_t replyLen, const QString &writes) {
+void frmMain::SendWrite(modbus::RequestFrame frame, std::int16_t replyLen,
+                        std::optional<modbus::WriteChange> writes) {
     PrepareSerialControl();
-    writeLabel_ = writes;
+    pendingWrite_ = std::move(writes);
     SealRequest(frame);
     ReplyLen = replyLen;
     CmdText = modbus::RequestText(frame);

@@ -67,5 +67,5 @@ void frmMain::cmdChangeID_Click() {
     SetText(txtState, QString());
     const modbus::RequestFrame frame{static_cast<std::uint8_t>(from), 0x06, 0x0B, 0x00, 0x00,
                                      static_cast<std::uint8_t>(to)};
-    SendWrite(frame, 6, QStringLiteral("设备地址修改 %1 → %2").arg(frame[0]).arg(frame[5]));
+    SendWrite(frame, 6, modbus::WriteChange::Address(frame[0], frame[5]));
 }

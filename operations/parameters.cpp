@@ -58,9 +58,7 @@ void frmMain::cmdSet_Click(std::int16_t Index) {
                                      static_cast<std::uint8_t>(*value / 256),
                                      static_cast<std::uint8_t>(*value % 256)};
     const QLabel *name = lblsetValue(Index);
-    SendWrite(frame, 6,
-              name
-                  ? QStringLiteral("参数写入 %1 %2")
-                        .arg(name->text(), modbus::ParameterText(Index, *value).value_or(QString()))
-                  : QString());
+    SendWrite(
+        frame, 6,
+        modbus::WriteChange::Parameter(*station, Index, name ? name->text() : QString(), *value));
 }

@@ -28,26 +28,29 @@ DISPLAY=$display "$work/sensor-companion" >/dev/null 2>&1 &
 pids+=($!)
 # The window is mapped and painted once a window of its size exists.
 for _ in $(seq 100); do
-  DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -q '834x653' && break
+  DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -Eq ' 834x6[0-9]{2}[+ ]' && break
   sleep 0.1
 done
 sleep 0.5
+# The window's height: its client area of 653 pixels and the menu bar above it.
+height=$(DISPLAY=$display xwininfo -root -tree | grep -Eo ' 834x6[0-9]{2}' | head -n 1 | cut -dx -f2)
+menu=$((height - 653))
 # "循环" (the cycle button) at its place in the window, which sits at 0,0.
-DISPLAY=$display xdotool mousemove 452 468 click 1
+DISPLAY=$display xdotool mousemove 452 $((468 + menu)) click 1
 sleep 3.6
 mkdir -p "$root/docs"
 # Xvfb has no window manager, so the window sits at 0,0.
-DISPLAY=$display import -window root -crop 834x653+0+0 +repage "$root/docs/window.png"
+DISPLAY=$display import -window root -crop 834x${height}+0+0 +repage "$root/docs/window.png"
 echo "wrote docs/window.png"
 
 x() { DISPLAY=$display xdotool "$@"; }
-x mousemove 596 468 click 1                           # "停止"
-x mousemove 168 468 click 1 key ctrl+a type 50        # "定时时长(ms)"
-x mousemove 452 468 click 1                           # "循环"
+x mousemove 596 $((468 + menu)) click 1                           # "停止"
+x mousemove 168 $((468 + menu)) click 1 key ctrl+a type 50        # "定时时长(ms)"
+x mousemove 452 $((468 + menu)) click 1                           # "循环"
 x key ctrl+t                                          # the trend window, placed beside
 sleep 20
-x mousemove 572 155 click 1 key ctrl+a type 1.0500    # "量程缩放系数"
-x mousemove 749 155 click 1                           # its "写入"
+x mousemove 572 $((155 + menu)) click 1 key ctrl+a type 1.0500    # "量程缩放系数"
+x mousemove 749 $((155 + menu)) click 1                           # its "写入"
 sleep 20
-DISPLAY=$display import -window root -crop 1555x653+0+0 +repage "$root/docs/window-trend.png"
+DISPLAY=$display import -window root -crop 1555x${height}+0+0 +repage "$root/docs/window-trend.png"
 echo "wrote docs/window-trend.png"

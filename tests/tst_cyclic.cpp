@@ -192,7 +192,7 @@ private slots:
         // Re-plugged and chosen again: polling resumes by itself.
         h_.module = std::make_unique<Pty>();
         QVERIFY(h_.module->linkAs(h_.dir->path(), 4));
-        w.Combo1->selectEntry(3);
+        w.Combo1->SelectEntry(3);
         QVERIFY(w.MSComm1->portOpen());
         QCOMPARE(answerPolls(2), 2);
         stopAndDrain();

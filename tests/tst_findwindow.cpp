@@ -1,11 +1,13 @@
 // "查找模块…" in the window: the window's port and polling while the search runs and after
 // a cancel, and "使用此设置" against the simulator, which hears only its own rate.
 
-#include "app/findmoduledialog.h"
+#include "extras/search/findmoduledialog.h"
 #include "serial/mscomm.h"
+#include "serial/portdevice.h"
 #include "tests/e2e/simulator.h"
 #include "windowharness.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +90,9 @@ private slots:
         QCOMPARE(dialog->status->text(),
                  QStringLiteral("在 COM7 (%1) 找到模块：地址 7，波特率 9600").arg(device));
         QCOMPARE(dialog->useButton->accessibleName(), QStringLiteral("使用此设置"));
+        // A screen reader hears where the module is, not the field's description.
+        QAccessibleInterface *said = QAccessible::queryAccessibleInterface(dialog->status);
+        QVERIFY(said && said->text(QAccessible::Name) == dialog->status->text());
         h_.shown.clear();
         QTest::keyClick(dialog->useButton, Qt::Key_Space);
 
@@ -102,7 +107,7 @@ private slots:
         QCOMPARE(h_.shown.size(), size_t(1));
         QCOMPARE(h_.shown[0].text, QStringLiteral("串口设置保存成功"));
         QVERIFY(w.MSComm1->portOpen());
-        QCOMPARE(w.MSComm1->deviceName(), device);
+        QCOMPARE(PortDevice(7, w.Place()), device); // the port now open leads to it
 
         w.comDoOnce->click();
         QTRY_COMPARE(w.FrontLamp(), w.imgConnected);

@@ -91,21 +91,6 @@ private slots:
         }
     }
 
-    void formatHex_data() {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("text");
-        const std::pair<int, const char *> rows[] = {{0, "00"},   {9, "09"},  {10, "0A"},
-                                                     {15, "0F"},  {16, "10"}, {171, "AB"},
-                                                     {250, "FA"}, {255, "FF"}};
-        for (const auto &[value, text] : rows)
-            QTest::newRow(text) << value << QString::fromLatin1(text);
-    }
-    void formatHex() {
-        QFETCH(int, value);
-        QFETCH(QString, text);
-        QCOMPARE(modbus::FormatHex(static_cast<std::uint8_t>(value)), text);
-    }
-
     void requestAndReplyTexts() {
         const modbus::RequestFrame frame{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
         QCOMPARE(modbus::RequestText(frame), QStringLiteral("01 03 00 00 00 01 84 0A "));
@@ -195,7 +180,9 @@ private slots:
         QFETCH(int, paramIndex);
         QFETCH(OptText, parameter);
         QFETCH(OptText, address);
-        QCOMPARE(modbus::DecodeParameter(reply, static_cast<std::int16_t>(paramIndex)), parameter);
+        QCOMPARE(modbus::ParameterText(static_cast<std::int16_t>(paramIndex),
+                                       modbus::ParameterRegister(reply)),
+                 parameter);
         QCOMPARE(modbus::DecodeAddress(reply), address);
     }
 

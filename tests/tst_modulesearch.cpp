@@ -2,7 +2,7 @@
 // nothing, are held by another program or are gone; and the port command's find, run as a
 // program.
 
-#include "serial/modulesearch.h"
+#include "extras/search/modulesearch.h"
 #include "serial/mscomm.h"
 #include "tests/e2e/simulator.h"
 #include "tests/pty.h"
@@ -24,8 +24,8 @@ const QByteArray kReadAddress = QByteArray::fromHex("FA250200000199FE");
 
 SearchResult Run(const QList<SearchCandidate> &candidates) {
     ModuleSearch search(candidates);
-    QSignalSpy done(&search, &ModuleSearch::finished);
-    search.start();
+    QSignalSpy done(&search, &ModuleSearch::Finished);
+    search.Start();
     if (!done.wait(20000))
         qFatal("the search did not end");
     return done.first().first().value<SearchResult>();

@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -216,7 +217,12 @@ private slots:
         QCOMPARE(w.txtStationID->text(), QStringLiteral("2")); // design text until start-up
         w.Form_Load();
         QCOMPARE(w.txtStationID->text(), QStringLiteral("1"));
-        QCOMPARE(w.size(), QSize(834, 653));
+        // The client area keeps its size and its place under the menu bar; the window grows
+        // by the menu bar alone.
+        QCOMPARE(w.Client->size(), QSize(834, 653));
+        QCOMPARE(w.Client->pos(), QPoint(0, w.MenuBar->height()));
+        QCOMPARE(w.size(), QSize(834, 653 + w.MenuBar->height()));
+        QVERIFY(w.MenuBar->height() > 0);
         QCOMPARE(w.windowTitle(), appinfo::Caption());
         QCOMPARE(w.palette().color(QPalette::Window), QColor(224, 224, 224));
         QCOMPARE(w.FrontLamp(), w.imgNotConnected);
@@ -337,7 +343,7 @@ private slots:
         QCOMPARE(w.Combo2->currentText(), QStringLiteral("19200"));
         QCOMPARE(w.Combo2->ListIndex(), -1);
 
-        w.Combo1->selectEntry(6); // the user picks COM7
+        w.Combo1->SelectEntry(6); // the user picks COM7
         QVERIFY(w.MSComm1->portOpen());
         QCOMPARE(w.MSComm1->settings(), QStringLiteral("19200,N,8,1"));
         QVERIFY(w.CommReady);
@@ -374,7 +380,7 @@ private slots:
         QCOMPARE(w.Combo2->currentText(), QStringLiteral("19200"));
         QCOMPARE(w.Combo2->ListIndex(), -1);
 
-        w.Combo1->selectEntry(6);
+        w.Combo1->SelectEntry(6);
         QVERIFY(w.MSComm1->portOpen());
         QCOMPARE(w.MSComm1->settings(), QStringLiteral("19200,N,8,1"));
         QVERIFY(w.CommReady);
@@ -394,8 +400,8 @@ private slots:
         plug(4);
         plug(7);
         frmMain &w = start();
-        w.Combo2->selectEntry(3); // 19200 shown, but not saved
-        w.Combo1->selectEntry(6);
+        w.Combo2->SelectEntry(3); // 19200 shown, but not saved
+        w.Combo1->SelectEntry(6);
         QVERIFY(w.MSComm1->portOpen());
         QCOMPARE(w.MSComm1->commPort(), 7);
         QCOMPARE(w.CommNum, 7);
@@ -421,8 +427,8 @@ private slots:
     void saveWritesTheFileExactly() {
         plug(1);
         frmMain &w = start();
-        w.Combo1->selectEntry(0);
-        w.Combo2->selectEntry(3);
+        w.Combo1->SelectEntry(0);
+        w.Combo2->SelectEntry(3);
         QTest::mouseClick(w.cmdCom, Qt::LeftButton);
         expectOnlyMessage(QStringLiteral("串口设置保存成功"), QStringLiteral("系统提示"),
                           MsgIcon::None);
@@ -482,7 +488,7 @@ private slots:
     void saveOfAPortThatDoesNotExist() {
         deadPort(2);
         frmMain &w = start();
-        w.Combo1->selectEntry(1);
+        w.Combo1->SelectEntry(1);
         QTest::mouseClick(w.cmdCom, Qt::LeftButton);
         QCOMPARE(shown_.back().text, QStringLiteral("串口设置保存成功"));
         QCOMPARE(commSet(), QByteArray("2,19200\r\n"));
@@ -495,7 +501,7 @@ private slots:
         plug(1);
         frmMain &w = start();
         shown_.clear(); // the start-up message about the unreadable file
-        w.Combo1->selectEntry(0);
+        w.Combo1->SelectEntry(0);
         QTest::mouseClick(w.cmdCom, Qt::LeftButton);
         QCOMPARE(shown_.size(), size_t(1));
         QVERIFY(shown_[0].text != QStringLiteral("串口设置保存成功"));

@@ -2,7 +2,7 @@
 // each bucket's true extremes, and the statistics of a span must not change where the
 // span crosses from reduced into full-detail data.
 
-#include "app/trendstore.h"
+#include "extras/trend/trendstore.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -21,6 +21,7 @@ frmMain &WindowHarness::start(bool plugged) {
             file.write("4,19200\r\n");
     }
     w = std::make_unique<frmMain>(dir->path());
+    tools = new ExtraTools(*w);
     w->messages().setPresenter([this](const Message &m) { shown.push_back(m); });
     w->Form_Load();
     return *w;

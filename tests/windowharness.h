@@ -3,6 +3,7 @@
 // side the test plays the module, and every message box recorded instead of shown.
 
 #include "app/frmMain.h"
+#include "extras/extratools.h"
 #include "pty.h"
 
 #include <QStringList>
@@ -21,6 +22,7 @@ struct WindowHarness {
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<Pty> module;
     std::unique_ptr<frmMain> w;
+    ExtraTools *tools = nullptr; // attached to w, as the program attaches them
     std::vector<Message> shown;
 
     // Without `plugged` there is no comm.set and no port, so the port stays closed.

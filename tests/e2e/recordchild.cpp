@@ -4,6 +4,8 @@
 //   record-child PROGRAM_DIR FILE
 
 #include "app/frmMain.h"
+#include "extras/extratools.h"
+#include "extras/record/recordtool.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -18,8 +20,9 @@ int main(int argc, char *argv[]) {
     frmMain w(QString::fromLocal8Bit(argv[1]));
     w.messages().setPresenter(
         [](const Message &m) { std::fprintf(stderr, "%s\n", qPrintable(m.text)); });
+    const ExtraTools *tools = new ExtraTools(w);
     w.Form_Load();
-    if (!w.StartRecording(QString::fromLocal8Bit(argv[2])))
+    if (!tools->Recording().Start(QString::fromLocal8Bit(argv[2])))
         return 1;
     w.txtTimerSet->setText(QStringLiteral("50"));
     w.cmdOneM->click();

@@ -29,7 +29,7 @@ app=$!
 pids+=($app)
 shown=0
 for _ in $(seq 100); do
-  if DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -q '834x653'; then shown=1; break; fi
+  if DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -Eq ' 834x6[0-9]{2}[+ ]'; then shown=1; break; fi
   kill -0 "$app" 2>/dev/null || break
   sleep 0.1
 done
@@ -49,9 +49,11 @@ if grep -q ' rx ' "$work/sim.log"; then
 fi
 echo "ok: the window is up, $device is open, nothing was sent"
 
-# Polling at 50 ms: the interval box and "循环" (no window manager, so the window sits at 0,0).
-DISPLAY=$display xdotool mousemove 168 468 click 1 key ctrl+a type 50
-DISPLAY=$display xdotool mousemove 452 468 click 1
+# Polling at 50 ms: the interval box and "循环" (no window manager, so the window sits at 0,0,
+# its client area under the menu bar).
+menu=$(( $(DISPLAY=$display xwininfo -root -tree | grep -Eo ' 834x6[0-9]{2}' | head -n 1 | cut -dx -f2) - 653 ))
+DISPLAY=$display xdotool mousemove 168 $((468 + menu)) click 1 key ctrl+a type 50
+DISPLAY=$display xdotool mousemove 452 $((468 + menu)) click 1
 for _ in $(seq 100); do [ "$(grep -c ' rx ' "$work/sim.log")" -ge 5 ] && break; sleep 0.05; done
 [ "$(grep -c ' rx ' "$work/sim.log")" -ge 5 ] || { echo "FAIL: no polling"; exit 1; }
 lock=/run/lock/LCK..$(echo "${device#/dev/}" | tr / _)

@@ -229,7 +229,7 @@ private slots:
 
         QVERIFY(sim_->replug());
         const size_t answered = sim_->log(QStringLiteral("tx")).size();
-        w.Combo1->selectEntry(3);
+        w.Combo1->SelectEntry(3);
         QVERIFY(w.MSComm1->portOpen());
         QTRY_VERIFY(sim_->log(QStringLiteral("tx")).size() >= answered + 3);
         QTRY_COMPARE(w.FrontLamp(), w.imgConnected);

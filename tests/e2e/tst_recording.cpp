@@ -5,6 +5,7 @@
 
 #include "app/appinfo.h"
 #include "app/frmMain.h"
+#include "extras/record/recordtool.h"
 #include "serial/mscomm.h"
 #include "windowonsim.h"
 
@@ -87,7 +88,7 @@ class TstRecording : public WindowOnSimulator {
 
     size_t replies() const { return sim_->log(QStringLiteral("tx")).size(); }
     QAction *recordAction() const {
-        for (QAction *action : w_->ToolsMenu->actions())
+        for (QAction *action : tools_->Menu()->actions())
             if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_R))
                 return action;
         return nullptr;
@@ -101,7 +102,7 @@ private slots:
     void readsBackAsTheSimulatorSent() {
         frmMain &w = start();
         const QString file = dir_->filePath(QStringLiteral("rec.csv"));
-        QVERIFY(w.StartRecording(file));
+        QVERIFY(tools_->Recording().Start(file));
         QVERIFY(w.windowTitle().endsWith(QStringLiteral("● 记录中: rec.csv")));
         QCOMPARE(recordAction()->text(), QStringLiteral("停止记录"));
         poll(50, 1000);
@@ -110,19 +111,19 @@ private slots:
         QTRY_VERIFY(!w.txtState->toPlainText().isEmpty());
         poll(50, 500);
         recordAction()->trigger();
-        QVERIFY(!w.Recording());
+        QVERIFY(!tools_->Recording().Recording());
         QCOMPARE(w.windowTitle(), appinfo::Caption());
         QCOMPARE(recordAction()->text(), QStringLiteral("开始记录…"));
 
-        QVERIFY(w.StartRecording(file)); // appended, without a second header
+        QVERIFY(tools_->Recording().Start(file)); // appended, without a second header
         poll(50, 500);
-        w.StopRecording();
+        tools_->Recording().Stop();
 
         const QString foreign = dir_->filePath(QStringLiteral("notes.csv"));
         QFile notes(foreign);
         QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("a,b\r\n1,2\r\n") == 10);
         notes.close();
-        QVERIFY(!w.StartRecording(foreign));
+        QVERIFY(!tools_->Recording().Start(foreign));
         QCOMPARE(shown_.size(), size_t(1));
         QVERIFY(shown_[0].text.contains(QDir::toNativeSeparators(foreign)));
         QVERIFY(notes.open(QIODevice::ReadOnly));
@@ -225,7 +226,7 @@ private slots:
             limited.rlim_cur = kLimit;
             QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
         }
-        w.StartRecording(file);
+        tools_->Recording().Start(file);
         if (fault == u"removed") {
             QTRY_VERIFY(QFileInfo(file).size() > 500);
             QVERIFY(QDir(folder).removeRecursively());
@@ -235,7 +236,7 @@ private slots:
         QVERIFY2(shown_[0].text.contains(QDir::toNativeSeparators(file)) &&
                      shown_[0].text.contains(reason),
                  qPrintable(shown_[0].text));
-        QVERIFY(!w.Recording());
+        QVERIFY(!tools_->Recording().Recording());
         QCOMPARE(w.windowTitle(), appinfo::Caption());
 
         const size_t before = replies();

@@ -21,6 +21,7 @@ void WindowOnSimulator::startSimulator(const QStringList &simOptions) {
 frmMain &WindowOnSimulator::start(const QStringList &simOptions) {
     startSimulator(simOptions);
     w_ = std::make_unique<frmMain>(dir_->path());
+    tools_ = new ExtraTools(*w_);
     w_->messages().setPresenter([this](const Message &m) { shown_.push_back(m); });
     w_->Form_Load();
     if (!w_->MSComm1->portOpen())

@@ -3,6 +3,7 @@
 // sensor simulator at the other end, and every message box recorded instead of shown.
 
 #include "app/frmMain.h"
+#include "extras/extratools.h"
 #include "simulator.h"
 
 #include <QObject>
@@ -17,6 +18,7 @@ protected:
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<Simulator> sim_;
     std::unique_ptr<frmMain> w_;
+    ExtraTools *tools_ = nullptr; // attached to w_, as the program attaches them
     std::vector<Message> shown_;
 
     // A program directory with COM4 saved and the simulator linked as COM4.

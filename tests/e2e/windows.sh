@@ -78,13 +78,16 @@ stop() {
   kill "$program" 2>/dev/null || true
   wineserver -w
 }
-# Places in the window, which is 834x653 whatever the platform.
+# Places in the window's client area, which is 834x653 whatever the platform, under the
+# menu bar, whose height the platform's font decides.
 click() {
+  local menu
+  menu=$(( $(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: 834x//p') - 653 ))
   case $1 in
-    once) xdotool mousemove --window "$window" 308 468 click 1 ;;
-    save) xdotool mousemove --window "$window" 766 43 click 1 ;;
-    value) xdotool mousemove --window "$window" 215 228 click 1 ;;
-    reply) xdotool mousemove --window "$window" 435 588 click 1 ;;
+    once) xdotool mousemove --window "$window" 308 $((468 + menu)) click 1 ;;
+    save) xdotool mousemove --window "$window" 766 $((43 + menu)) click 1 ;;
+    value) xdotool mousemove --window "$window" 215 $((228 + menu)) click 1 ;;
+    reply) xdotool mousemove --window "$window" 435 $((588 + menu)) click 1 ;;
   esac
 }
 # The text of a box as the window shows it, copied to the clipboard.

@@ -115,7 +115,8 @@ void CheckText(const QString &text) {
         Require(std::fabs(static_cast<float>(*number)) <= 65535.0f, "parameter beyond 65535");
         // What the window shows after reading the register back.
         const char reply[] = {1, 3, 2, char(*value >> 8), char(*value & 0xFF)};
-        const auto shown = modbus::DecodeParameter(QByteArray(reply, 5), std::int16_t(index));
+        const auto shown = modbus::ParameterText(std::int16_t(index),
+                                                 modbus::ParameterRegister(QByteArray(reply, 5)));
         Require(shown.has_value(), "no text for a parameter box");
         const auto back = rt::ToNumber(*shown);
         Require(back.has_value(), "parameter box text not numeric");
@@ -156,7 +157,7 @@ void CheckDecoders(const QByteArray &reply, const QString &start, std::int16_t p
         Require(shown.black[c] == (c < pairs), "black boxes do not follow the pairs");
     }
 
-    const auto parameter = modbus::DecodeParameter(reply, paramIndex);
+    const auto parameter = modbus::ParameterText(paramIndex, modbus::ParameterRegister(reply));
     Require(parameter.has_value() == (paramIndex >= 0 && paramIndex <= 2), "parameter box");
 
     const auto address = modbus::DecodeAddress(reply);

@@ -66,26 +66,28 @@ app=$!
 pids+=($app)
 shown=0
 for _ in $(seq 150); do
-  if xwininfo -root -tree 2>/dev/null | grep -q '834x653'; then shown=1; break; fi
+  if xwininfo -root -tree 2>/dev/null | grep -Eq ' 834x6[0-9]{2}[+ ]'; then shown=1; break; fi
   kill -0 "$app" 2>/dev/null || break
   sleep 0.1
 done
 [ "$shown" -eq 1 ] || { echo "FAIL: no window"; cat "$work/program.out"; exit 1; }
 sleep 1
+# The menu bar's height: the window's below its client area of 653 pixels.
+menu=$(( $(xwininfo -root -tree | grep -Eo ' 834x6[0-9]{2}' | head -n 1 | cut -dx -f2) - 653 ))
 
 # The window sits at 0,0 (no window manager). The first run has no comm.set, so nothing
 # is selected in the port list: open it, type to find COM4 and take it with Enter.
-xdotool mousemove 570 43 click 1
+xdotool mousemove 570 $((43 + menu)) click 1
 sleep 0.5
 xdotool type --delay 50 COM4
 xdotool key Return
 sleep 0.5
-xdotool mousemove 766 42 click 1 # "保存设置"
+xdotool mousemove 766 $((42 + menu)) click 1 # "保存设置"
 box=$(timeout 10 xdotool search --sync --name '^系统提示$' | head -n 1) ||
   { echo "FAIL: no message box after saving"; exit 1; }
 xdotool windowfocus --sync "$box" key Return
 sleep 0.5
-xdotool mousemove 308 468 click 1 # "单次"
+xdotool mousemove 308 $((468 + menu)) click 1 # "单次"
 for _ in $(seq 50); do grep -q ' rx ' "$home/sim.log" && break; sleep 0.1; done
 
 fail=0

@@ -2,9 +2,9 @@
 // "查找模块": the search in a window of its own. It shows which device and rate are being
 // tried, then where the module is, or what was tried and why nothing answered. The search
 // runs in the event loop, so the main window stays responsive; what the main window does
-// with the result is its own business (useRequested, closed).
+// with the result is its own business (UseRequested, Closed).
 
-#include "serial/modulesearch.h"
+#include "modulesearch.h"
 
 #include <QWidget>
 
@@ -18,7 +18,7 @@ class FindModuleDialog : public QWidget {
 public:
     FindModuleDialog(QList<SearchCandidate> candidates, QWidget *parent);
 
-    void start();
+    void Start();
 
     QLabel *status;
     QProgressBar *progress;
@@ -27,16 +27,16 @@ public:
     QPushButton *cancelButton; // "取消" while searching, "关闭" afterwards
 
 signals:
-    void useRequested(const SearchResult &result);
+    void UseRequested(const SearchResult &result);
     // However it was closed; the search is over by then.
-    void closed();
+    void Closed();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void showTrying(const SearchCandidate &candidate, std::int16_t rate, int step);
-    void showFinished(const SearchResult &result);
+    void ShowTrying(const SearchCandidate &candidate, std::int16_t rate, int step);
+    void ShowFinished(const SearchResult &result);
 
     ModuleSearch *search_;
     SearchResult result_;

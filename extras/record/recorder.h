@@ -6,6 +6,8 @@
 // or the file gone from its place, stops the recording, cuts off the part of a row that
 // got in, and is reported once.
 
+#include "modbus/reading.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
@@ -25,27 +27,27 @@ public:
     // Opens `path` for appending; an empty file gets the byte-order mark and the header
     // first, a file that is not a recording is refused. The reason it cannot, or nothing
     // when it records.
-    std::optional<QString> start(const QString &path);
-    bool isRecording() const { return file_.isOpen(); }
+    std::optional<QString> Start(const QString &path);
+    bool IsRecording() const { return file_.isOpen(); }
     // Syncs and closes the file.
-    void stop();
-    QString path() const { return file_.fileName(); }
+    void Stop();
+    QString Path() const { return file_.fileName(); }
 
-    // Appends one row (see csvrows.h), stamped with the present local time.
-    void addReading(const QByteArray &request, const QByteArray &reply, const QString &shown);
-    void addMark(const QString &what);
+    // Appends one row (see recordrows.h), at the local time of the reading or the write.
+    void AddReading(const modbus::Reading &reading);
+    void AddMark(const modbus::WriteChange &change);
 
 signals:
     // Writing or syncing failed: the recording has stopped. Emitted once.
-    void failed(const QString &path, const QString &reason);
+    void Failed(const QString &path, const QString &reason);
 
 private:
     // The row whole, or the file as it was before it and error_ set.
-    bool append(const QByteArray &row);
-    bool sync();
-    bool stillThere();
-    QDateTime now();
-    void fail();
+    bool Append(const QByteArray &row);
+    bool Sync();
+    bool StillThere();
+    QDateTime LocalTime(qint64 msecsSinceEpoch);
+    void Fail();
 
     QFile file_;
     qint64 size_ = 0; // where the next row starts

@@ -3,6 +3,8 @@
 // UTF-8 with a byte-order mark (Excel takes a file without one for the system's code
 // page), fields quoted as RFC 4180 asks, CR LF after every row, one header row.
 
+#include "modbus/reading.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -16,18 +18,13 @@ inline constexpr int kRegisterColumns = 7;
 // What starts a new file: the byte-order mark and the header row.
 QByteArray FileStart();
 
-// One decoded reading: local time, device address, function code and start address of
-// the request, the value as the window shows it, the reply's registers in decimal (as
-// many as its byte count announces and it holds) and the whole reply as hex text.
-QByteArray ReadingRow(const QDateTime &time, const QByteArray &request, const QByteArray &reply,
-                      const QString &shown);
+// One decoded reading at its local time: device address, function code and start address
+// of the request, the value as the window shows it, the reply's registers in decimal and
+// the whole reply as hex text.
+QByteArray ReadingRow(const QDateTime &time, const modbus::Reading &reading);
 
 // A write the module confirmed: the time and what was written, in the last column, so
 // that the columns of readings keep numbers only.
 QByteArray MarkRow(const QDateTime &time, const QString &what);
-
-// ISO 8601 local time with milliseconds and the offset from UTC written out, also for
-// UTC itself: 2026-12-09T14:03:05.123+08:00.
-QString LocalTimeText(const QDateTime &time);
 
 } // namespace recording

@@ -3,10 +3,12 @@
 // moment the window was first opened, with the statistics of the visible span and a
 // marker for every confirmed write. Hiding it keeps it collecting.
 
+#include "modbus/reading.h"
 #include "trendstore.h"
 
 #include <QWidget>
 
+class frmMain;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -22,15 +24,17 @@ class TrendWindow : public QWidget {
 public:
     explicit TrendWindow(QWidget *parent = nullptr);
 
-    // A reading as the main window shows it; texts that are no number are left out.
-    void AddReading(const QString &shown);
-    void AddMarker(const QString &what);
+    // "趋势图…": the one trend window of `window`, made and attached to its readings the
+    // first time, shown beside it where the screen has room.
+    static TrendWindow *Open(frmMain &window);
+
+    // The value as the main window shows it, and a line at each confirmed write.
+    void AddReading(const modbus::Reading &reading);
+    void AddMarker(const modbus::WriteChange &change);
     // The chart as it is drawn now, as a PNG file; false when the file cannot be written.
     bool ExportPng(const QString &path);
     // Draws what came in since the last time at once, rather than on the next tick.
     void Refresh();
-
-    const trend::TrendStore &store() const { return store_; }
 
     // The spans the chart can show, in the order of the span list.
     static constexpr qint64 kSpans[] = {60'000, 600'000, 3'600'000, 0}; // 0: everything

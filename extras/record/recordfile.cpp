@@ -1,4 +1,4 @@
-#include "syncfile.h"
+#include "recordfile.h"
 
 #include <QFileDevice>
 

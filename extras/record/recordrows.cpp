@@ -1,4 +1,4 @@
-#include "csvrows.h"
+#include "recordrows.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -45,17 +45,7 @@ void AppendTime(QByteArray &row, const QDateTime &time) {
     row.append(text, std::clamp(n, 0, int(sizeof text) - 1));
 }
 
-int Byte(const QByteArray &bytes, qsizetype i) {
-    return static_cast<std::uint8_t>(bytes[i]);
-}
-
 } // namespace
-
-QString LocalTimeText(const QDateTime &time) {
-    QByteArray text;
-    AppendTime(text, time);
-    return QString::fromLatin1(text);
-}
 
 QByteArray FileStart() {
     QByteArray row("\xEF\xBB\xBF");
@@ -66,29 +56,20 @@ QByteArray FileStart() {
     return row;
 }
 
-QByteArray ReadingRow(const QDateTime &time, const QByteArray &request, const QByteArray &reply,
-                      const QString &shown) {
+QByteArray ReadingRow(const QDateTime &time, const modbus::Reading &reading) {
     QByteArray row;
     row.reserve(160);
     AppendTime(row, time);
-    row += ',';
-    if (request.size() >= 4) {
-        row += QByteArray::number(Byte(request, 0)) + ',' + QByteArray::number(Byte(request, 1)) +
-               ',' + QByteArray::number(256 * Byte(request, 2) + Byte(request, 3)) + ',';
-    } else {
-        row += ",,,";
-    }
-    AppendText(row, shown);
-    // The data bytes the byte count announces, as far as they came.
-    const qsizetype end =
-        reply.size() >= 3 ? std::min<qsizetype>(reply.size(), 3 + Byte(reply, 2)) : 0;
-    for (int i = 0; i < kRegisterColumns; ++i) {
+    row += ',' + QByteArray::number(reading.device) + ',' + QByteArray::number(reading.function) +
+           ',' + QByteArray::number(reading.start) + ',';
+    AppendText(row, modbus::ShownText(reading));
+    const std::size_t shown = std::min<std::size_t>(reading.registers.size(), kRegisterColumns);
+    for (std::size_t i = 0; i < kRegisterColumns; ++i) {
         row += ',';
-        const qsizetype high = 3 + 2 * qsizetype{i};
-        if (high + 1 < end)
-            row += QByteArray::number(256 * Byte(reply, high) + Byte(reply, high + 1));
+        if (i < shown)
+            row += QByteArray::number(reading.registers[i]);
     }
-    row += ',' + reply.toHex(' ').toUpper() + ",\r\n";
+    row += ',' + reading.reply.toHex(' ').toUpper() + ",\r\n";
     return row;
 }
 

@@ -1,5 +1,7 @@
 #include "findmoduledialog.h"
 
+#include "searchreasons.h"
+
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -7,41 +9,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
-
-namespace {
-
-QString WhyGivenUp(const SearchAttempt &a) {
-    switch (a.outcome) {
-    case SearchAttempt::Outcome::Silent:
-        return QStringLiteral("各波特率均无有效应答");
-    case SearchAttempt::Outcome::Missing:
-        return QStringLiteral("设备不存在");
-    case SearchAttempt::Outcome::NoPermission:
-        return QStringLiteral(
-                   "无权打开：当前用户不在 %1 组（sudo usermod -aG %1 $USER，然后重新登录）")
-            .arg(a.detail);
-    case SearchAttempt::Outcome::InUse:
-        return a.detail.isEmpty() ? QStringLiteral("被其他程序占用")
-                                  : QStringLiteral("被其他程序占用：") + a.detail;
-    case SearchAttempt::Outcome::StaleLock:
-        return QStringLiteral("残留的锁文件：") + a.detail;
-    case SearchAttempt::Outcome::Lost:
-        return QStringLiteral("查找中设备断开");
-    }
-    return {};
-}
-
-QString ReportText(const SearchResult &result) {
-    QString text = result.tried.isEmpty() ? QStringLiteral("未找到任何串口设备。\n")
-                                          : QStringLiteral("已尝试：\n");
-    for (const SearchAttempt &a : result.tried)
-        text += QStringLiteral("%1：%2\n").arg(DeviceText(a.candidate), WhyGivenUp(a));
-    text += QStringLiteral(
-        "\n常见原因：模块未通电；A/B 线接反；总线未接终端电阻；总线上有另一个主站。");
-    return text;
-}
-
-} // namespace
 
 FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *parent)
     : QWidget(parent, Qt::Window), search_(new ModuleSearch(std::move(candidates), this)) {
@@ -51,13 +18,14 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
     setAttribute(Qt::WA_DeleteOnClose);
 
     status = new QLabel(QStringLiteral("准备查找…"), this);
-    status->setAccessibleName(QStringLiteral("查找状态"));
+    // Its text is what a screen reader is to say: the field is described, never renamed.
+    status->setAccessibleDescription(QStringLiteral("查找状态"));
     status->setFocusPolicy(Qt::TabFocus); // a screen reader reaches it with Tab
     status->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     progress = new QProgressBar(this);
     progress->setAccessibleName(QStringLiteral("查找进度"));
     progress->setFocusPolicy(Qt::TabFocus);
-    progress->setRange(0, std::max(1, search_->steps()));
+    progress->setRange(0, std::max(1, search_->Steps()));
     progress->setValue(0);
     report = new QPlainTextEdit(this);
     report->setAccessibleName(QStringLiteral("查找报告"));
@@ -82,25 +50,25 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
     layout->addLayout(buttons);
     setMinimumWidth(520);
 
-    connect(search_, &ModuleSearch::trying, this, &FindModuleDialog::showTrying);
-    connect(search_, &ModuleSearch::finished, this, &FindModuleDialog::showFinished);
-    connect(useButton, &QPushButton::clicked, this, [this] { emit useRequested(result_); });
+    connect(search_, &ModuleSearch::Trying, this, &FindModuleDialog::ShowTrying);
+    connect(search_, &ModuleSearch::Finished, this, &FindModuleDialog::ShowFinished);
+    connect(useButton, &QPushButton::clicked, this, [this] { emit UseRequested(result_); });
     connect(cancelButton, &QPushButton::clicked, this, &QWidget::close);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
-void FindModuleDialog::start() {
+void FindModuleDialog::Start() {
     cancelButton->setFocus();
-    search_->start();
+    search_->Start();
 }
 
-void FindModuleDialog::showTrying(const SearchCandidate &candidate, std::int16_t rate, int step) {
+void FindModuleDialog::ShowTrying(const SearchCandidate &candidate, std::int16_t rate, int step) {
     status->setText(QStringLiteral("正在尝试 %1，波特率 %2").arg(DeviceText(candidate)).arg(rate));
     progress->setValue(step);
 }
 
-void FindModuleDialog::showFinished(const SearchResult &result) {
+void FindModuleDialog::ShowFinished(const SearchResult &result) {
     result_ = result;
     progress->setValue(progress->maximum());
     cancelButton->setText(QStringLiteral("关闭"));
@@ -109,7 +77,7 @@ void FindModuleDialog::showFinished(const SearchResult &result) {
         return;
     if (!result.found) {
         status->setText(QStringLiteral("没有模块应答。"));
-        report->setPlainText(ReportText(result));
+        report->setPlainText(NothingFoundReport(result, ReportLanguage::Chinese));
         report->setVisible(true);
         adjustSize(); // room for the report
         cancelButton->setFocus();
@@ -128,7 +96,7 @@ void FindModuleDialog::showFinished(const SearchResult &result) {
 }
 
 void FindModuleDialog::closeEvent(QCloseEvent *event) {
-    search_->cancel(); // closes the device; nothing when the search is over
-    emit closed();
+    search_->Cancel(); // closes the device; nothing when the search is over
+    emit Closed();
     event->accept();
 }

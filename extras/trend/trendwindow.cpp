@@ -1,5 +1,7 @@
 #include "trendwindow.h"
 
+#include "app/frmMain.h"
+
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
@@ -15,6 +17,7 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
@@ -146,20 +149,15 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
-void TrendWindow::AddReading(const QString &shown) {
-    const QString text = shown.trimmed();
-    bool ok = false;
-    const double v = QLocale::c().toDouble(text, &ok);
-    if (!ok || !store_.Add(QDateTime::currentMSecsSinceEpoch(), v))
+void TrendWindow::AddReading(const modbus::Reading &reading) {
+    if (!store_.Add(reading.time, modbus::ShownValue(reading)))
         return;
-    // The statistics keep the decimals the window shows (within reason).
-    const qsizetype point = text.indexOf(u'.');
-    decimals_ = point < 0 ? 0 : int(std::min<qsizetype>(text.size() - point - 1, 6));
+    decimals_ = modbus::ShownDecimals(reading); // the statistics keep the window's decimals
     dirty_ = true;
 }
 
-void TrendWindow::AddMarker(const QString &what) {
-    store_.AddMarker(QDateTime::currentMSecsSinceEpoch(), what);
+void TrendWindow::AddMarker(const modbus::WriteChange &change) {
+    store_.AddMarker(change.time, modbus::WriteText(change));
     dirty_ = true;
 }
 
@@ -251,4 +249,30 @@ void TrendWindow::showEvent(QShowEvent *event) {
 void TrendWindow::hideEvent(QHideEvent *event) {
     refreshTimer_->stop(); // it keeps collecting; it draws only while it is seen
     QWidget::hideEvent(event);
+}
+
+// Closing it hides it; it goes on collecting, so opening it again shows what came since.
+TrendWindow *TrendWindow::Open(frmMain &window) {
+    auto *trend = window.findChild<TrendWindow *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!trend) {
+        trend = new TrendWindow(&window);
+        connect(&window, &frmMain::ReadingDecoded, trend, &TrendWindow::AddReading);
+        connect(&window, &frmMain::WriteConfirmed, trend, &TrendWindow::AddMarker);
+        connect(trend, &TrendWindow::Message, &window,
+                [&window](const QString &text) { window.MsgBox(text, MsgIcon::Warning); });
+        const QRect frame = window.frameGeometry();
+        QRect place(frame.topRight() + QPoint(1, 0), trend->size());
+        if (const QScreen *s = window.screen()) {
+            const QRect room = s->availableGeometry();
+            if (place.right() > room.right())
+                place.moveRight(room.right());
+            place.moveTop(std::clamp(place.top(), room.top(),
+                                     std::max(room.top(), room.bottom() - place.height())));
+        }
+        trend->move(place.topLeft());
+    }
+    trend->show();
+    trend->raise();
+    trend->activateWindow();
+    return trend;
 }

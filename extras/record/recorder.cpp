@@ -1,10 +1,11 @@
 #include "recorder.h"
 
-#include "csvrows.h"
-#include "syncfile.h"
+#include "recordfile.h"
+#include "recordrows.h"
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QTimeZone>
 
 #include <cerrno>
 #include <cstring>
@@ -14,7 +15,7 @@ namespace {
 constexpr int kSyncDelayMs = 1000;
 
 // Rows go only onto a recording of the same columns; any other file stays as it is.
-bool IsRecording(const QString &path) {
+bool IsRecordingFile(const QString &path) {
     QFile existing(path);
     const QByteArray start = recording::FileStart();
     return existing.open(QIODevice::ReadOnly) && existing.read(start.size()) == start;
@@ -26,55 +27,55 @@ Recorder::Recorder(QObject *parent) : QObject(parent) {
     syncTimer_.setSingleShot(true);
     syncTimer_.setInterval(kSyncDelayMs);
     connect(&syncTimer_, &QTimer::timeout, this, [this] {
-        if (!sync() || !stillThere())
-            fail();
+        if (!Sync() || !StillThere())
+            Fail();
     });
 }
 
 Recorder::~Recorder() {
-    stop();
+    Stop();
 }
 
-void Recorder::stop() {
+void Recorder::Stop() {
     syncTimer_.stop();
-    if (isRecording())
-        sync();
+    if (IsRecording())
+        Sync();
     file_.close();
 }
 
-std::optional<QString> Recorder::start(const QString &path) {
+std::optional<QString> Recorder::Start(const QString &path) {
     file_.setFileName(path);
     // Unbuffered: a write goes straight to the operating system.
     if (!file_.open(QIODevice::Append | QIODevice::Unbuffered))
         return file_.errorString();
     size_ = file_.size();
-    if (size_ > 0 && !IsRecording(path)) {
+    if (size_ > 0 && !IsRecordingFile(path)) {
         file_.close();
         return QStringLiteral("该文件不是本程序的记录文件，请另选文件名");
     }
-    if (size_ == 0 && !append(recording::FileStart())) {
+    if (size_ == 0 && !Append(recording::FileStart())) {
         file_.close();
         return error_;
     }
     return std::nullopt;
 }
 
-void Recorder::addReading(const QByteArray &request, const QByteArray &reply,
-                          const QString &shown) {
-    if (isRecording() && !append(recording::ReadingRow(now(), request, reply, shown)))
-        fail();
+void Recorder::AddReading(const modbus::Reading &reading) {
+    if (IsRecording() && !Append(recording::ReadingRow(LocalTime(reading.time), reading)))
+        Fail();
 }
 
-void Recorder::addMark(const QString &what) {
-    if (isRecording() && !append(recording::MarkRow(now(), what)))
-        fail();
+void Recorder::AddMark(const modbus::WriteChange &change) {
+    if (IsRecording() &&
+        !Append(recording::MarkRow(LocalTime(change.time), modbus::WriteText(change))))
+        Fail();
 }
 
-// The local time. Its offset from UTC is looked up once a minute: that conversion costs
-// more than the rest of a row, and offsets change only at the start of a minute.
-QDateTime Recorder::now() {
-    const QDateTime utc = QDateTime::currentDateTimeUtc();
-    const qint64 minute = utc.toSecsSinceEpoch() / 60;
+// Its offset from UTC is looked up once a minute: that conversion costs more than the rest
+// of a row, and offsets change only at the start of a minute.
+QDateTime Recorder::LocalTime(qint64 msecsSinceEpoch) {
+    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, QTimeZone::utc());
+    const qint64 minute = msecsSinceEpoch / 60'000;
     if (minute != offsetMinute_) {
         offsetMinute_ = minute;
         offset_ = utc.toLocalTime().offsetFromUtc();
@@ -82,7 +83,7 @@ QDateTime Recorder::now() {
     return utc.toOffsetFromUtc(offset_);
 }
 
-bool Recorder::append(const QByteArray &row) {
+bool Recorder::Append(const QByteArray &row) {
     qint64 written = file_.write(row);
     // A short write (the disk filled up, a size limit) is tried once more for the rest,
     // which either completes the row or tells why it cannot.
@@ -102,7 +103,7 @@ bool Recorder::append(const QByteArray &row) {
     return true;
 }
 
-bool Recorder::sync() {
+bool Recorder::Sync() {
     if (recording::SyncToDisk(file_))
         return true;
     error_ = QString::fromLocal8Bit(std::strerror(errno));
@@ -111,15 +112,15 @@ bool Recorder::sync() {
 
 // A file removed while open takes further rows without an error on POSIX systems, and
 // they are gone when it is closed.
-bool Recorder::stillThere() {
+bool Recorder::StillThere() {
     if (QFileInfo::exists(file_.fileName()))
         return true;
     error_ = QStringLiteral("文件已被删除或移走");
     return false;
 }
 
-void Recorder::fail() {
+void Recorder::Fail() {
     syncTimer_.stop();
     file_.close();
-    emit failed(file_.fileName(), error_);
+    emit Failed(file_.fileName(), error_);
 }
