@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QTimeZone>
 
 #include <cerrno>
 #include <cstring>
@@ -74,7 +73,7 @@ void Recorder::AddMark(const modbus::WriteChange &change) {
 // Its offset from UTC is looked up once a minute: that conversion costs more than the rest
 // of a row, and offsets change only at the start of a minute.
 QDateTime Recorder::LocalTime(qint64 msecsSinceEpoch) {
-    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, QTimeZone::utc());
+    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC);
     const qint64 minute = msecsSinceEpoch / 60'000;
     if (minute != offsetMinute_) {
         offsetMinute_ = minute;

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -46,20 +47,17 @@ QString LockRefusal(const QString &device, const QStringList &lockDirs, bool *ho
         name.remove(0, 5);
     name = QStringLiteral("LCK..") + name.replace(u'/', u'_');
     for (const QString &dir : lockDirs) {
-        QFile lock(QDir(dir).filePath(name));
-        if (!lock.open(QIODevice::ReadOnly))
+        const QString lockPath = QDir(dir).filePath(name);
+        // The lock as Qt's serial port writes it, read by Qt's own reader.
+        qint64 pid = 0;
+        QString program, host;
+        if (!QLockFile(lockPath).getLockInfo(&pid, &host, &program) || pid <= 0 ||
+            pid == ::getpid())
             continue;
-        // The lock as QLockFile writes it: the process id, then the program's name.
-        const QList<QByteArray> lines = lock.read(4096).split('\n');
-        bool isNumber = false;
-        const qint64 pid = lines.value(0).trimmed().toLongLong(&isNumber);
-        if (!isNumber || pid <= 0 || pid == ::getpid())
-            continue;
-        const QFileInfo info(lock);
+        const QFileInfo info(lockPath);
         const QString path = QFileInfo(info.absolutePath()).canonicalFilePath() + u'/' + name;
         const bool runs = ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
         if (runs) {
-            const QString program = QString::fromLocal8Bit(lines.value(1).trimmed());
             return QStringLiteral("locked by %1: process %2%3 of %4 still uses it")
                 .arg(path)
                 .arg(pid)
