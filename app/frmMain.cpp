@@ -57,9 +57,13 @@ frmMain::~frmMain() = default;
 
 void frmMain::connectHandlers() {
     connect(Combo1, &DropDownList::Click, this, &frmMain::Combo1_Click);
-    Combo1->SetEntryToolTips([this](int index) {
-        const int port = index + 1;
-        return PortToolTip(port, place_, port == MSComm1->commPort() && MSComm1->echoMode());
+    Combo1->SetEntryToolTips([this](int index) { return PortToolTip(index + 1, place_, MSComm1); });
+    Combo2->SetEntryToolTips([this](int) { return RateToolTip(Combo1->ListIndex() + 1, place_); });
+    // A network port's connect ends later, by itself; a failure is told once, with why.
+    connect(MSComm1, &MSComm::ConnectFailed, this, [this] {
+        ShowLamp(imgNotConnected);
+        CommReady = false;
+        MsgBox(ConnectFailureText(MSComm1->commPort(), *MSComm1));
     });
     connect(cmdCom, &QPushButton::clicked, this, &frmMain::cmdCom_Click);
     connect(MSComm1, &MSComm::OnComm, this, &frmMain::MSComm1_OnComm);

@@ -37,12 +37,14 @@ else
   fi
   [ -f "$tarball" ] || { echo "No Qt for Windows found (set QT_MINGW)" >&2; exit 3; }
   qt=$build/qt
-  # Unpacked again only when another tarball is given.
-  if [ "$(cat "$qt/.from" 2>/dev/null)" != "$tarball" ]; then
+  # Unpacked again when another tarball is given, or the same name holds another build
+  # (one with more modules replaced an older one): its name, size and time tell.
+  from="$tarball $(stat -c '%s %Y' "$tarball")"
+  if [ "$(cat "$qt/.from" 2>/dev/null)" != "$from" ]; then
     rm -rf "$qt"
     mkdir -p "$qt"
     tar -xJf "$tarball" -C "$qt" --strip-components=1
-    echo "$tarball" > "$qt/.from"
+    echo "$from" > "$qt/.from"
   fi
 fi
 

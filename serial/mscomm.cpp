@@ -1,6 +1,7 @@
 #include "mscomm.h"
 
 #include <QMetaObject>
+#include <QTcpSocket>
 
 #include <algorithm>
 #include <chrono>
@@ -19,9 +20,11 @@ constexpr std::chrono::milliseconds kEchoQuiet{100};
 } // namespace
 
 MSComm::MSComm(SettingsPlace place, QObject *parent)
-    : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)) {
+    : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)),
+      socket_(new QTcpSocket(this)) {
     connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
     connect(port_, &QSerialPort::errorOccurred, this, &MSComm::handleError);
+    ConnectSocket();
     echoQuiet_.setSingleShot(true);
     echoQuiet_.setInterval(kEchoQuiet);
     connect(&echoQuiet_, &QTimer::timeout, this, [this] {
@@ -31,10 +34,13 @@ MSComm::MSComm(SettingsPlace place, QObject *parent)
     });
 }
 
-MSComm::~MSComm() = default;
+// The socket, a child, goes after this object's members: it must not report its closing.
+MSComm::~MSComm() {
+    disconnect(socket_, nullptr, this, nullptr);
+}
 
 bool MSComm::setCommPort(std::int16_t port) {
-    if (port < kFirstPort || port > kLastPort || portOpen())
+    if (port < kFirstPort || port > kLastPort || portOpen() || connecting_)
         return false;
     commPort_ = port;
     return true;
@@ -57,17 +63,19 @@ QString MSComm::settings() const {
 }
 
 bool MSComm::applySettings() {
+    if (tcp_)
+        return true; // the server's serial side is set up on the server
     return port_->setBaudRate(baudRate_) && port_->setDataBits(QSerialPort::Data8) &&
            port_->setParity(QSerialPort::NoParity) && port_->setStopBits(QSerialPort::OneStop) &&
            port_->setFlowControl(QSerialPort::NoFlowControl);
 }
 
 bool MSComm::portOpen() const {
-    return port_->isOpen() && !deviceLost_;
+    return (tcp_ ? connected_ : port_->isOpen()) && !deviceLost_;
 }
 
 bool MSComm::setDevicePath(const QString &path) {
-    if (portOpen())
+    if (portOpen() || connecting_)
         return false;
     devicePath_ = path;
     return true;
@@ -85,6 +93,8 @@ bool MSComm::setPortOpen(bool open) {
     if (portOpen())
         return false;
     closeAndForget(); // a lost device may still be half open
+    if (const QString name = deviceName(); IsTcpText(name))
+        return OpenTcp(name);
     port_->setPortName(deviceName());
     if (!port_->open(QIODevice::ReadWrite))
         return false;
@@ -101,6 +111,7 @@ bool MSComm::setPortOpen(bool open) {
 void MSComm::closeAndForget() {
     if (port_->isOpen())
         port_->close();
+    CloseTcp();
     deviceLost_ = false;
     emptiedSinceRead_ = false;
     buffer_.clear();
@@ -127,7 +138,9 @@ bool MSComm::setInputLen(std::int16_t length) {
 bool MSComm::setInBufferCount(std::int16_t count) {
     if (count != 0)
         return false;
-    if (portOpen()) {
+    if (portOpen() && tcp_) {
+        socket_->readAll(); // what the connection has delivered so far
+    } else if (portOpen()) {
         port_->clear(QSerialPort::Input);
         emptiedSinceRead_ = true;
         port_->readAll(); // anything Qt still holds
@@ -142,7 +155,7 @@ bool MSComm::setInBufferCount(std::int16_t count) {
 bool MSComm::setOutBufferCount(std::int16_t count) {
     if (count != 0)
         return false;
-    if (portOpen())
+    if (portOpen() && !tcp_) // what a socket was given is on its way already
         port_->clear(QSerialPort::Output);
     return true;
 }
@@ -160,9 +173,13 @@ bool MSComm::setRThreshold(std::int16_t threshold) {
 bool MSComm::setOutput(const QByteArray &bytes) {
     if (!portOpen())
         return false;
-    if (port_->write(bytes) != bytes.size())
+    if (Line()->write(bytes) != bytes.size())
         return false;
-    port_->flush(); // hand the request to the driver now, not at the next loop turn
+    // Hand the request to the driver now, not at the next loop turn.
+    if (tcp_)
+        socket_->flush();
+    else
+        port_->flush();
     echo_.Sent(bytes);
     followEcho();
     return true;
@@ -183,7 +200,7 @@ QByteArray MSComm::input() {
 void MSComm::takeIncoming() {
     if (deviceLost_)
         return;
-    const QByteArray chunk = port_->readAll();
+    const QByteArray chunk = Line()->readAll();
     if (chunk.isEmpty())
         return;
     emptiedSinceRead_ = false;
@@ -247,9 +264,12 @@ void MSComm::handleError(QSerialPort::SerialPortError error) {
 // The lost device is closed here, back in the event loop, unless the program closed or
 // opened the port again in the meantime.
 void MSComm::closeLost() {
-    if (!deviceLost_ || !port_->isOpen())
+    if (!deviceLost_ || !(tcp_ ? connected_ : port_->isOpen()))
         return;
-    port_->close();
+    if (tcp_)
+        CloseTcp();
+    else
+        port_->close();
     announceOpen(false);
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // MSComm: the serial communications control of the window, the only code that touches
-// QSerialPort. It keeps the published properties of a classic comm control (CommPort,
-// Settings, PortOpen, InputMode, InputLen, InBufferCount, OutBufferCount, SThreshold,
-// RThreshold, Output, Input, CommEvent) and raises OnComm on the owner's thread.
+// QSerialPort, and QTcpSocket for a COMn that stands for a serial device server
+// ("tcp://HOST:PORT", see portdevice.h): the same raw RTU bytes, the same events. It keeps the
+// published properties of a classic comm control (CommPort, Settings, PortOpen, InputMode,
+// InputLen, InBufferCount, OutBufferCount, SThreshold, RThreshold, Output, Input, CommEvent) and
+// raises OnComm on the owner's thread.
 //
 // Its events are delivered from the event loop, one per turn, never from inside the
 // property write that raised them, so OnComm runs between handlers as the window expects.
@@ -10,6 +12,7 @@
 // buffered. Beneath them it takes out what an RS-485 adapter that echoes its own
 // transmission hands back (see EchoFilter).
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
@@ -23,6 +26,8 @@
 #include <deque>
 #include <optional>
 #include <vector>
+
+class QTcpSocket;
 
 class MSComm : public QObject {
     Q_OBJECT
@@ -44,6 +49,11 @@ public:
 
     // Bytes kept for the program; what arrives beyond them is dropped and reported.
     static constexpr qsizetype kInBufferSize = 64 * 1024;
+    // How long a network port may take to connect, the name lookup included.
+    static constexpr int kConnectTimeoutMs = 3000;
+
+    // Why a network port did not connect; read inside ConnectFailed.
+    enum class ConnectFailure { None, Refused, TimedOut, HostNotFound, Other };
 
     // place: where the COMn links are looked for.
     explicit MSComm(SettingsPlace place, QObject *parent = nullptr);
@@ -60,8 +70,16 @@ public:
 
     // Opening fails when the device is missing, not permitted or taken by another program;
     // the port then stays closed and false is returned. PortOpenChanged tells every change.
+    // A network port connects in the background: true means the attempt has begun, the port
+    // reads connecting and not open, and either PortOpenChanged(true) or ConnectFailed
+    // follows from the event loop, within kConnectTimeoutMs.
     bool setPortOpen(bool open);
     bool portOpen() const;
+    bool portConnecting() const { return connecting_; }
+    // The address of the last network connect begun ("tcp://HOST:PORT"), and why it failed.
+    QString connectTarget() const { return target_; }
+    ConnectFailure connectFailure() const { return failure_; }
+    QString connectErrorText() const { return failureText_; }
 
     // 0 text, 1 binary; input() returns the bytes as they came either way.
     bool setInputMode(std::int16_t mode) { return mode == 0 || mode == 1; }
@@ -89,8 +107,9 @@ public:
     // copies are taken out. Off whenever the port is opened; recognised by itself.
     bool echoMode() const { return echo_.EchoMode() && portOpen(); }
 
-    // A device opened by its own name ("/dev/ttyUSB0", "COM20") instead of a port number,
-    // for a search of every device; empty goes back to the port number. Refused while open.
+    // A device opened by its own name ("/dev/ttyUSB0", "COM20", "tcp://HOST:PORT") instead
+    // of a port number, for a search of every device; empty goes back to the port number.
+    // Refused while open.
     bool setDevicePath(const QString &path);
 
     // Line errors as the driver counts them: Qt's serial port does not report them, so the
@@ -111,6 +130,8 @@ signals:
     void OnComm();
     // The port opened, was closed, or its lost device was closed; once for each change.
     void PortOpenChanged(bool open);
+    // A network port did not connect; the port is closed and no longer connecting.
+    void ConnectFailed();
 
 private:
     // The device the port opens: the path given, else where the port number maps to.
@@ -129,9 +150,28 @@ private:
     void post(Event event);
     void schedule();
     void deliverNext();
+    // The network side (mscommtcp.cpp).
+    void ConnectSocket();
+    bool OpenTcp(const QString &address);
+    void CloseTcp();
+    void SocketConnected();
+    void SocketError(QAbstractSocket::SocketError error);
+    void SocketGone();
+    void GiveUpConnect(ConnectFailure why, const QString &text = {});
+    QIODevice *Line() const;
 
     SettingsPlace place_;
     QSerialPort *port_;
+    QTcpSocket *socket_;
+    bool tcp_ = false;        // the port in use is the socket
+    bool connecting_ = false; // until connected, or until ConnectFailed is emitted
+    bool connected_ = false;  // the socket is connected and not yet closed by us
+    bool failing_ = false;    // a failure is on its way to ConnectFailed
+    quint64 attempt_ = 0;     // a failure of an attempt given up meanwhile is not reported
+    QString target_;
+    ConnectFailure failure_ = ConnectFailure::None;
+    QString failureText_;
+    QTimer connectTimeout_;
     std::int16_t commPort_ = 1;
     QString devicePath_;
     std::int32_t baudRate_ = 9600;

@@ -1,8 +1,45 @@
 #include "portdevice.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
+
+namespace {
+
+// A link file is one short line; whatever follows it, or a huge file, is not read.
+constexpr qint64 kTcpLinkMaxBytes = 1024;
+
+std::optional<TcpLink> TcpLinkIn(int portNumber, const QString &dir) {
+    if (dir.isEmpty())
+        return std::nullopt;
+    QFile file(PortTcpPath(portNumber, dir));
+    if (!QFileInfo(file.fileName()).isFile())
+        return std::nullopt;
+    TcpLink link{QFileInfo(file).absoluteFilePath(), {}, std::nullopt};
+    if (file.open(QIODevice::ReadOnly))
+        link.text = QString::fromUtf8(file.read(kTcpLinkMaxBytes)).section(u'\n', 0, 0).trimmed();
+    link.address = ParseTcpAddress(link.text);
+    return link;
+}
+
+} // namespace
+
+QString PortTcpPath(int portNumber, const QString &dir) {
+    return QDir(dir).filePath(QStringLiteral("COM%1-tcp.txt").arg(portNumber));
+}
+
+std::optional<TcpLink> TcpLinkOf(int portNumber, const SettingsPlace &place) {
+    for (const QString &dir : {place.own, place.fallback}) {
+        if (auto link = TcpLinkIn(portNumber, dir))
+            return link;
+#ifndef Q_OS_WIN
+        if (!PortLink(portNumber, dir).isEmpty())
+            return std::nullopt; // a device link of the user's own decides over a default
+#endif
+    }
+    return std::nullopt;
+}
 
 QString PortLinkPath(int portNumber, const QString &dir) {
     return QDir(dir).filePath(QStringLiteral("COM%1").arg(portNumber));
@@ -26,6 +63,12 @@ QString PortLink(int portNumber, const SettingsPlace &place) {
 }
 
 QString PortDevice(int portNumber, const SettingsPlace &place) {
+    if (const auto tcp = TcpLinkOf(portNumber, place)) {
+        // An address that cannot be read still reads as one, and fails to connect.
+        if (tcp->address)
+            return tcp->address->Text();
+        return IsTcpText(tcp->text) ? tcp->text : QLatin1String(kTcpScheme) + tcp->text;
+    }
 #ifdef Q_OS_WIN
     Q_UNUSED(place);
     return QStringLiteral("COM%1").arg(portNumber);
@@ -42,6 +85,12 @@ QString PortDevice(int portNumber, const SettingsPlace &place) {
 
 PortTarget PortTargetOf(int portNumber, const SettingsPlace &place) {
     PortTarget target;
+    if (const auto tcp = TcpLinkOf(portNumber, place)) {
+        target.link = tcp->file;
+        target.device = PortDevice(portNumber, place);
+        target.tcp = true;
+        return target;
+    }
 #ifdef Q_OS_WIN
     target.device = PortDevice(portNumber, place);
     target.present = !QSerialPortInfo(target.device).isNull();

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 
 QString StableName(const QString &device, const QString &stableDir) {
     const QString wanted = QFileInfo(device).canonicalFilePath();
@@ -50,6 +51,45 @@ QString UnwritableReason(const QString &dir) {
     return {};
 }
 
+// What the COMn-tcp.txt in dir says, when there is one.
+QString TcpLinkText(int port, const QString &dir) {
+    const auto link = TcpLinkOf(port, SettingsPlace(dir));
+    return link ? link->text : QString();
+}
+
+// COMn-tcp.txt in place.own says address; a COMn link of the user's own is replaced by it, so
+// that exactly one of the two decides.
+PortCommandResult LinkTcp(int port, const QString &text, const SettingsPlace &place) {
+    QString why;
+    const std::optional<TcpAddress> address = ParseTcpAddress(text, &why);
+    if (!address)
+        return Refused(QStringLiteral("%1: %2").arg(text, why));
+    if (const QString unwritable = UnwritableReason(place.own); !unwritable.isEmpty())
+        return Refused(unwritable);
+    const QString linkPath = PortLinkPath(port, place.own);
+    const QFileInfo deviceLink(linkPath);
+    if (deviceLink.exists() && !deviceLink.isSymLink())
+        return Refused(QStringLiteral("%1 is not a link; it is left as it is").arg(linkPath));
+    QString was = TcpLinkText(port, place.own);
+    if (deviceLink.isSymLink())
+        was = deviceLink.symLinkTarget();
+
+    const QString path = PortTcpPath(port, place.own);
+    QSaveFile file(path); // written beside and renamed: a failure leaves the old one
+    file.open(QIODevice::WriteOnly);
+    file.write((address->Text() + QStringLiteral("\n")).toUtf8());
+    if (!file.commit())
+        return Refused(QStringLiteral("cannot write %1").arg(path));
+    if (deviceLink.isSymLink() && !QFile::remove(linkPath))
+        return Refused(
+            QStringLiteral("cannot remove %1, which decides before %2").arg(linkPath, path));
+
+    QString message = QStringLiteral("COM%1 → %2  (%3)").arg(port).arg(address->Text(), path);
+    if (!was.isEmpty() && was != address->Text())
+        message += QStringLiteral("\nIt led to %1 before.").arg(was);
+    return {true, message};
+}
+
 } // namespace
 
 std::optional<int> ParsePortNumber(const QString &text) {
@@ -66,9 +106,11 @@ std::optional<int> ParsePortNumber(const QString &text) {
 
 PortCommandResult LinkPort(const QString &number, const QString &device, const SettingsPlace &place,
                            const QString &stableDir) {
+    const std::optional<int> port = ParsePortNumber(number);
+    if (IsTcpText(device)) // an address is linked on every system
+        return port ? LinkTcp(*port, device, place) : BadNumber(number);
     if (const QString why = LinksUnsupported(); !why.isEmpty())
         return Refused(why);
-    const std::optional<int> port = ParsePortNumber(number);
     if (!port)
         return BadNumber(number);
 
@@ -84,7 +126,8 @@ PortCommandResult LinkPort(const QString &number, const QString &device, const S
         return Refused(why);
     const QString path = PortLinkPath(*port, place.own);
     const QFileInfo existing(path);
-    QString was;
+    const QString tcpPath = PortTcpPath(*port, place.own);
+    QString was = TcpLinkText(*port, place.own);
     if (existing.isSymLink()) {
         was = existing.symLinkTarget();
         if (!QFile::remove(path))
@@ -94,6 +137,11 @@ PortCommandResult LinkPort(const QString &number, const QString &device, const S
     }
     if (!QFile::link(target, path))
         return Refused(QStringLiteral("cannot write %1").arg(path));
+    if (QFileInfo::exists(tcpPath) && !QFile::remove(tcpPath)) {
+        QFile::remove(path);
+        return Refused(
+            QStringLiteral("cannot remove %1, which decides before %2").arg(tcpPath, path));
+    }
 
     QString message = QStringLiteral("COM%1 → %2  (%3)").arg(*port).arg(target, path);
     if (!was.isEmpty() && was != target)
@@ -102,11 +150,17 @@ PortCommandResult LinkPort(const QString &number, const QString &device, const S
 }
 
 PortCommandResult UnlinkPort(const QString &number, const SettingsPlace &place) {
-    if (const QString why = LinksUnsupported(); !why.isEmpty())
-        return Refused(why);
     const std::optional<int> port = ParsePortNumber(number);
     if (!port)
         return BadNumber(number);
+    if (const QString address = TcpLinkText(*port, place.own);
+        !place.own.isEmpty() && QFileInfo::exists(PortTcpPath(*port, place.own))) {
+        if (!QFile::remove(PortTcpPath(*port, place.own)))
+            return Refused(QStringLiteral("cannot remove %1").arg(PortTcpPath(*port, place.own)));
+        return {true, QStringLiteral("COM%1 no longer leads to %2").arg(*port).arg(address)};
+    }
+    if (const QString why = LinksUnsupported(); !why.isEmpty())
+        return Refused(why);
 
     const QString path = place.own.isEmpty() ? QString() : PortLinkPath(*port, place.own);
     const QFileInfo existing(path);

@@ -26,10 +26,12 @@ struct PortCommandResult {
 std::optional<int> ParsePortNumber(const QString &text);
 
 // Makes COMn in place.own lead to device, by its stable name when it has one in stableDir,
-// so the link survives plugging the adapter into another USB socket. A refusal leaves every
-// file as it was.
+// so the link survives plugging the adapter into another USB socket; or, for a device
+// "tcp://HOST:PORT" (on every system), writes COMn-tcp.txt. Either replaces what COMn led to in
+// place.own before, the other kind included. A refusal leaves every file as it was.
 PortCommandResult LinkPort(const QString &number, const QString &device, const SettingsPlace &place,
                            const QString &stableDir = QString::fromLatin1(kStableNameDir));
 
-// Removes the COMn link from place.own; an administrator's link stays.
+// Removes the COMn link from place.own, its COMn-tcp.txt first when it has one; an
+// administrator's link stays.
 PortCommandResult UnlinkPort(const QString &number, const SettingsPlace &place);

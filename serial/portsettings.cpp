@@ -26,13 +26,50 @@ const QString kStartupFailureTitle = QStringLiteral("VORT系统出错提示");
 
 } // namespace
 
-QString PortToolTip(int portNumber, const SettingsPlace &place, bool echoing) {
+QString PortToolTip(int portNumber, const SettingsPlace &place, const MSComm *comm) {
     const PortTarget target = PortTargetOf(portNumber, place);
-    const QString text = QStringLiteral("COM%1 → %2\n%3")
-                             .arg(portNumber)
-                             .arg(target.device, target.present ? QStringLiteral("设备当前存在")
-                                                                : QStringLiteral("设备当前不存在"));
-    return echoing ? text + QStringLiteral("\n适配器回显发送数据，已自动忽略") : text;
+    const bool current = comm && comm->commPort() == portNumber;
+    QString state =
+        target.present ? QStringLiteral("设备当前存在") : QStringLiteral("设备当前不存在");
+    if (target.tcp) {
+        state = current && comm->portOpen()         ? QStringLiteral("已连接")
+                : current && comm->portConnecting() ? QStringLiteral("正在连接…")
+                                                    : QStringLiteral("未连接");
+    }
+    const QString text = QStringLiteral("COM%1 → %2\n%3").arg(portNumber).arg(target.device, state);
+    return current && comm->echoMode() ? text + QStringLiteral("\n适配器回显发送数据，已自动忽略")
+                                       : text;
+}
+
+QString RateToolTip(int portNumber, const SettingsPlace &place) {
+    if (portNumber < kFirstPort || portNumber > kLastPort)
+        return {};
+    const PortTarget target = PortTargetOf(portNumber, place);
+    if (!target.tcp)
+        return {};
+    return QStringLiteral("COM%1 经网络连接 %2：波特率对它不起作用，由串口服务器设定")
+        .arg(portNumber)
+        .arg(target.device);
+}
+
+QString ConnectFailureText(int portNumber, const MSComm &comm) {
+    QString why;
+    switch (comm.connectFailure()) {
+    case MSComm::ConnectFailure::Refused:
+        why = QStringLiteral("连接被拒绝");
+        break;
+    case MSComm::ConnectFailure::TimedOut:
+        why = QStringLiteral("连接超时");
+        break;
+    case MSComm::ConnectFailure::HostNotFound:
+        why = QStringLiteral("找不到主机");
+        break;
+    case MSComm::ConnectFailure::None:
+    case MSComm::ConnectFailure::Other:
+        why = QStringLiteral("网络错误 (%1)").arg(comm.connectErrorText());
+        break;
+    }
+    return QStringLiteral("无法连接 COM%1 (%2)：%3").arg(portNumber).arg(comm.connectTarget(), why);
 }
 
 std::optional<std::int16_t> BaudRateFromText(QStringView text) {
@@ -84,14 +121,16 @@ void frmMain::PortStartup(const CommSetContent &saved) {
             break;
         }
     }
-    if (!MSComm1->portOpen())
+    // A network port still connecting says how that ends by itself (ConnectFailed).
+    if (!MSComm1->portOpen() && !MSComm1->portConnecting())
         fail();
 }
 
-// The first steps of the port list and of the save button: close the port and take the
+// The first steps of the port list and of the save button: close the port (or give up its
+// connect) and take the
 // chosen entry as the port number. False, after telling the user, when none is chosen.
 bool frmMain::TakeChosenPort() {
-    if (MSComm1->portOpen())
+    if (MSComm1->portOpen() || MSComm1->portConnecting())
         MSComm1->setPortOpen(false);
     if (Combo1->ListIndex() < 0) {
         MsgBox(QStringLiteral("请选择端口"));
@@ -102,7 +141,8 @@ bool frmMain::TakeChosenPort() {
     return true;
 }
 
-// Opening may fail; the port then stays closed and the sending commands say so.
+// Opening may fail; the port then stays closed and the sending commands say so. A network
+// port connects in the background and reads closed until it has.
 void frmMain::OpenChosenPort() {
     MSComm1->setPortOpen(true);
     OpenOnComm();

@@ -3,6 +3,7 @@
 // program.
 
 #include "extras/search/modulesearch.h"
+#include "extras/search/searchreasons.h"
 #include "serial/mscomm.h"
 #include "tests/e2e/simulator.h"
 #include "tests/pty.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -108,15 +110,24 @@ private slots:
         MSComm holder{SettingsPlace()};
         QVERIFY(holder.setDevicePath(held.slaveName()) && holder.setPortOpen(true));
         const QString gone = dir.filePath(QStringLiteral("ttyUSB9"));
+        // A loopback port that nobody listens on any more refuses the connection.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString refusing = QStringLiteral("tcp://127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
 
         const SearchResult result =
-            Run({{held.slaveName(), 3}, {silent.slaveName(), 0}, {gone, 0}});
+            Run({{held.slaveName(), 3}, {silent.slaveName(), 0}, {gone, 0}, {refusing, 5}});
 
         QVERIFY(!result.found);
         QVERIFY(!result.cancelled);
-        QCOMPARE(Outcomes(result),
-                 (QList<Outcome>{Outcome::InUse, Outcome::Silent, Outcome::Missing}));
+        QCOMPARE(Outcomes(result), (QList<Outcome>{Outcome::InUse, Outcome::Silent,
+                                                   Outcome::Missing, Outcome::Unreachable}));
         QCOMPARE(result.tried[0].candidate.port, 3);
+        QVERIFY(NothingFoundReport(result, ReportLanguage::English)
+                    .contains(QStringLiteral("COM5 (%1): no connection: refused").arg(refusing)));
+        QVERIFY(NothingFoundReport(result, ReportLanguage::Chinese)
+                    .contains(QStringLiteral("无法连接：连接被拒绝")));
         QVERIFY(held.receive(1, 50).isEmpty());
         QCOMPARE(silent.receive(64, 50), kReadAddress.repeated(4));
         QVERIFY(Free(silent.slaveName()));

@@ -28,6 +28,11 @@ constexpr int kTurnaroundMarginMs = 100;
 constexpr int kCharactersOnWire = 8 + kReplyLength + 4;
 constexpr int kBitsPerCharacter = 10; // start, 8 data bits, stop
 
+// A serial device server has no rate to try: its serial side is set up on the server.
+std::size_t RatesFor(const SearchCandidate &candidate) {
+    return IsTcpText(candidate.device) ? 1 : kSearchRates.size();
+}
+
 int PortOpening(const QString &device, const SettingsPlace &place) {
     const QString wanted = ResolvedPath(device);
     for (int n = kFirstPort; n <= kLastPort; ++n) {
@@ -69,6 +74,11 @@ std::optional<int> FindAddressReply(QByteArrayView bytes) {
 QList<SearchCandidate> SearchCandidates(const SettingsPlace &place) {
     QList<SearchCandidate> candidates;
     QStringList seen;
+    // The network ports first, on every system: only their COMn names them.
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
+        if (const auto tcp = TcpLinkOf(n, place); tcp && tcp->address)
+            candidates.append({tcp->address->Text(), n});
+    }
     const auto add = [&](const QString &device) {
         const QString canonical = ResolvedPath(device);
         if (seen.contains(canonical))
@@ -118,6 +128,15 @@ ModuleSearch::ModuleSearch(QList<SearchCandidate> candidates, QObject *parent)
         TryRate();
     });
     connect(&comm_, &MSComm::OnComm, this, &ModuleSearch::HandleEvent);
+    // A network port connects in the background; a serial one is open when opened.
+    connect(&comm_, &MSComm::PortOpenChanged, this, [this](bool open) {
+        if (open && !done_ && IsTcpText(candidates_[device_].device))
+            TryRate();
+    });
+    connect(&comm_, &MSComm::ConnectFailed, this, [this] {
+        if (!done_)
+            GiveUp(SearchAttempt::Outcome::Unreachable, comm_.connectErrorText());
+    });
     comm_.setInputMode(1);
     comm_.setInputLen(0);
     comm_.setSThreshold(0);
@@ -177,13 +196,14 @@ void ModuleSearch::NextDevice() {
         GiveUp(why, detail);
         return;
     }
-    TryRate();
+    if (!comm_.portConnecting())
+        TryRate();
 }
 
 void ModuleSearch::TryRate() {
     if (done_)
         return;
-    if (rate_ >= kSearchRates.size()) {
+    if (rate_ >= RatesFor(candidates_[device_])) {
         GiveUp(SearchAttempt::Outcome::Silent);
         return;
     }
@@ -228,8 +248,11 @@ void ModuleSearch::HandleEvent() {
 // The device is left behind with its reason; the next one is taken from the event loop, so
 // a long list never runs inside one call.
 void ModuleSearch::GiveUp(SearchAttempt::Outcome outcome, const QString &detail) {
+    const MSComm::ConnectFailure failure = outcome == SearchAttempt::Outcome::Unreachable
+                                               ? comm_.connectFailure()
+                                               : MSComm::ConnectFailure::None;
     comm_.setPortOpen(false);
-    result_.tried.append({candidates_[device_], outcome, detail});
+    result_.tried.append({candidates_[device_], outcome, detail, failure});
     QMetaObject::invokeMethod(this, &ModuleSearch::NextDevice, Qt::QueuedConnection);
 }
 

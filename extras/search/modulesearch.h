@@ -19,7 +19,7 @@
 #include <optional>
 
 struct SearchCandidate {
-    QString device; // what is opened: "/dev/ttyUSB0", "COM5"
+    QString device; // what is opened: "/dev/ttyUSB0", "COM5", "tcp://HOST:PORT"
     int port = 0;   // the COMn that opens it, 0 for none
 };
 
@@ -34,10 +34,12 @@ struct SearchAttempt {
         InUse,        // held by another program
         StaleLock,    // a lock file left behind by a program that has ended; detail: what
         Lost,         // it disappeared during the search
+        Unreachable,  // a network port that did not connect; see failure
     };
     SearchCandidate candidate;
     Outcome outcome = Outcome::Silent;
     QString detail;
+    MSComm::ConnectFailure failure = MSComm::ConnectFailure::None;
 };
 
 struct SearchResult {
@@ -63,7 +65,8 @@ std::optional<int> FindAddressReply(QByteArrayView bytes);
 
 // On Linux and macOS the devices the system lists and the targets of the COMn links, the
 // links first (they are what the user set up); on Windows the COM ports the system lists.
-// Each with the COMn that opens it.
+// Before them, on every system, the network addresses COMn stand for, each tried once
+// with the wait of 19200 baud. Each with the COMn that opens it.
 QList<SearchCandidate> SearchCandidates(const SettingsPlace &place);
 
 // The COMn that is to open a found device: its own, or on Linux and macOS the lowest one

@@ -24,7 +24,9 @@ void SearchTool::Open() {
     }
     frmMain &w = window_;
     // The search needs the line to itself: no polls, and the port free for it to open.
-    before_ = {w.MSComm1->portOpen(), w.Timer2->isActive(), w.FrontLamp(), false};
+    // A network port still connecting counts as open: it is to connect again afterwards.
+    before_ = {w.MSComm1->portOpen() || w.MSComm1->portConnecting(), w.Timer2->isActive(),
+               w.FrontLamp(), false};
     w.Timer2->stop();
     w.MSComm1->setPortOpen(false);
     w.ShowLamp(w.imgNotConnected);

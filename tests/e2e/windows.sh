@@ -5,7 +5,9 @@
 #     prefix's dosdevices/ linked to the simulator: a click on "单次" must send the request
 #     (the simulator's log) and show the simulator's reply and its reading in the window
 #     (read back through the clipboard); "保存设置" rewrites comm.set beside the .exe and
-#     writes nothing elsewhere; Ctrl+T opens the trend window;
+#     writes nothing elsewhere; Ctrl+T opens the trend window; then with COM5 saved and
+#     COM5-tcp.txt beside the .exe naming a second simulator's TCP server on the Linux side
+#     (loopback), "单次" shows that simulator's reply;
 #  2. installed by the installer, with an administrator's comm.set in
 #     %PROGRAMDATA%\sensor-companion: the port opens from it, "保存设置" writes the user's own comm.set in
 #     %LOCALAPPDATA%\sensor-companion and leaves Program Files alone; the Start-menu entry
@@ -50,10 +52,16 @@ fail() {
 # The simulator makes COM4 itself: its link is the prefix's device name.
 "$sim" --link "$WINEPREFIX/dosdevices/com4" --log "$work/sim.log" > "$work/sim.out" &
 pids+=($!)
+# The module behind a serial device server, for a COMn that stands for a TCP address.
+"$sim" --tcp 0 --log "$work/tcp.log" > "$work/tcp.out" &
+pids+=($!)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$work/display" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/sim.out" ] && [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/sim.out" ] || fail "the simulator did not start"
+for _ in $(seq 50); do [ -s "$work/tcp.out" ] && break; sleep 0.1; done
+tcp_address=$(sed -n 's/^sensor-sim: tcp \([^,]*\),.*/tcp:\/\/\1/p' "$work/tcp.out")
+[ -n "$tcp_address" ] || fail "the simulator on TCP did not start"
 [ -s "$work/display" ] || fail "Xvfb did not start"
 export DISPLAY=":$(cat "$work/display")"
 
@@ -173,6 +181,22 @@ wait_saved "$beside/comm.set"
 [ -e "$local_settings" ] && fail "run from a folder, the program wrote $local_settings"
 stop
 echo "ok: zip: settings stay beside the .exe"
+
+# COM5 stands for the TCP address: the same request over the connection, the same reply.
+printf '5,19200\r\n' > "$beside/comm.set"
+printf '%s\n' "$tcp_address" > "$beside/COM5-tcp.txt"
+start "unpacked/$folder/sensor-companion.exe"
+for _ in $(seq 50); do grep -q ' connect' "$work/tcp.log" && break; sleep 0.1; done
+grep -q ' connect' "$work/tcp.log" || fail "COM5 did not connect to $tcp_address"
+click once
+for _ in $(seq 100); do grep -q ' tx ' "$work/tcp.log" && break; sleep 0.1; done
+reply=$(awk '$2 == "tx" { $1 = $2 = ""; print substr($0, 3); exit }' "$work/tcp.log")
+[ -n "$reply" ] || fail "the simulator on TCP sent no reply"
+sleep 1 # shown
+shown=$(text_of reply)
+[ "$shown" = " $reply" ] || fail "over TCP the window shows '$shown' for the reply ' $reply'"
+stop
+echo "ok: zip: COM5-tcp.txt connects to $tcp_address, the reply '$reply' is shown"
 
 # 2. Installed.
 wine "$setup" /S

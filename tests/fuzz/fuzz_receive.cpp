@@ -8,8 +8,9 @@
 // cmdReadAdd, cmdChangeID, cmdSet 0, or none: the fuzzer prepares the control itself);
 // bit 3 sets the threshold afterwards anyway, bit 4 the InputLen; bit 5: the adapter
 // echoes: the port is in echo mode before the command, and the request comes back ahead of
-// the pieces' bytes, the pieces' lengths cutting the whole; bit 7 floods: the pieces are
-// then delivered again and again, unread, past the control's input buffer.
+// the pieces' bytes, the pieces' lengths cutting the whole; bit 6: COM4 is a TCP connection
+// (COM4-tcp.txt) instead of a pseudo-terminal; bit 7 floods: the pieces are then delivered
+// again and again, unread, past the control's input buffer.
 //
 // Whatever the window shows of a reply must be bytes the module sent, in the order it sent
 // them: never the adapter's copy.
@@ -68,10 +69,8 @@ constexpr qsizetype kFlood = MSComm::kInBufferSize + 4096;
 // besides a read's reply, costs milliseconds, so it is done only when needed.
 void SetEchoMode(FuzzWindow &f, bool echoing) {
     MSComm &comm = *f.window().MSComm1;
-    if (comm.echoMode() && !echoing) {
-        comm.setPortOpen(false);
-        Require(comm.setPortOpen(true), "COM4 did not open again");
-    }
+    if (comm.echoMode() && !echoing)
+        f.Reopen();
     comm.setOutput({}); // nothing sent, nothing to compare
     if (!echoing || comm.echoMode())
         return;
@@ -97,14 +96,14 @@ std::vector<QByteArray> CutLike(const std::vector<QByteArray> &pieces, const QBy
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    FuzzWindow &f = FuzzWindow::get();
-    frmMain &w = f.window();
-    MSComm &comm = *w.MSComm1;
     Reader in(data, size);
-
     const std::int16_t cmdType = in.int16();
     const std::int16_t paramIndex = in.int16();
     const std::uint8_t arm = in.byte();
+    FuzzWindow &f = (arm & 64) ? FuzzWindow::OverTcp() : FuzzWindow::get();
+    frmMain &w = f.window();
+    MSComm &comm = *w.MSComm1;
+
     const std::int16_t threshold = in.int16();
     const std::int16_t inputLen = in.int16();
     const QByteArray start = in.bytes(in.byte() % 16);

@@ -7,6 +7,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTcpSocket>
+
+#include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -47,7 +54,9 @@ void WriteAll(int fd, QByteArrayView bytes) {
 
 } // namespace
 
-FuzzWindow &FuzzWindow::get() {
+namespace {
+
+void MakeApplication() {
     static QApplication *app = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
@@ -56,7 +65,19 @@ FuzzWindow &FuzzWindow::get() {
         return new QApplication(argc, argv);
     }();
     (void)app;
-    static FuzzWindow *instance = new FuzzWindow;
+}
+
+} // namespace
+
+FuzzWindow &FuzzWindow::OverTcp() {
+    MakeApplication();
+    static FuzzWindow *instance = new FuzzWindow(true);
+    return *instance;
+}
+
+FuzzWindow &FuzzWindow::get() {
+    MakeApplication();
+    static FuzzWindow *instance = new FuzzWindow(false);
     // libFuzzer ends with exit(): the window closes its port then, and Qt removes the lock
     // file it keeps for the line, which would otherwise be left behind.
     static const bool closesAtExit = [] {
@@ -77,12 +98,30 @@ pty::PtyPair OpenLine() {
 
 } // namespace
 
-FuzzWindow::FuzzWindow() : line_(OpenLine()) {
+FuzzWindow::FuzzWindow(bool tcp)
+    : line_(OpenLine()), tcp_(tcp), peer_(tcp ? -1 : line_.master.Get()) {
     Require(dir_.isValid(), "no temporary directory");
-    std::string error;
-    Require(pty::PublishLink(dir_.filePath(QStringLiteral("COM4")).toStdString(), line_.slaveName,
-                             error) == pty::PublishResult::Published,
-            "no COM4 link");
+    if (tcp_) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof at;
+        Require(::bind(listener_, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0 &&
+                    ::listen(listener_, 1) == 0 &&
+                    ::getsockname(listener_, reinterpret_cast<sockaddr *>(&at), &length) == 0,
+                "no loopback listener");
+        QFile link(dir_.filePath(QStringLiteral("COM4-tcp.txt")));
+        Require(link.open(QIODevice::WriteOnly) &&
+                    link.write(QByteArray("tcp://127.0.0.1:") +
+                               QByteArray::number(ntohs(at.sin_port))) > 0,
+                "no COM4-tcp.txt");
+    } else {
+        std::string error;
+        Require(pty::PublishLink(dir_.filePath(QStringLiteral("COM4")).toStdString(),
+                                 line_.slaveName, error) == pty::PublishResult::Published,
+                "no COM4 link");
+    }
     QFile settings(dir_.filePath(QStringLiteral("comm.set")));
     Require(settings.open(QIODevice::WriteOnly) && settings.write("4,19200\r\n") == 9,
             "no comm.set");
@@ -91,13 +130,61 @@ FuzzWindow::FuzzWindow() : line_(OpenLine()) {
     window_ = std::make_unique<frmMain>(dir_.path());
     window_->messages().setPresenter([this](const Message &m) { shown.push_back(m); });
     window_->Form_Load();
+    AcceptConnection();
     Require(window_->MSComm1->portOpen(), "COM4 did not open");
     shown.clear();
 }
 
+// Over TCP the port connects in the background: the fuzzer accepts, the loop runs until
+// the window has seen it connected.
+void FuzzWindow::AcceptConnection() {
+    if (!tcp_)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    while (peer_ < 0) {
+        Require(clock.elapsed() < kWaitMs, "the window did not connect");
+        QCoreApplication::processEvents();
+        pollfd pfd{listener_, POLLIN, 0};
+        if (::poll(&pfd, 1, 1) > 0)
+            peer_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    // Each piece goes out as written, as a serial device server sends what its line gave.
+    const int yes = 1;
+    ::setsockopt(peer_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    while (!window_->MSComm1->portOpen()) {
+        Require(clock.elapsed() < kWaitMs, "the window did not see its connection");
+        QCoreApplication::processEvents();
+    }
+}
+
+void FuzzWindow::Reopen() {
+    MSComm &comm = *window_->MSComm1;
+    comm.setPortOpen(false);
+    if (tcp_) {
+        ::close(peer_);
+        peer_ = -1;
+    }
+    Require(comm.setPortOpen(true), "COM4 did not open again");
+    AcceptConnection();
+}
+
+int FuzzWindow::ProgramSocket() const {
+    const auto *socket = window_->MSComm1->findChild<QTcpSocket *>();
+    return socket ? int(socket->socketDescriptor()) : -1;
+}
+
+// What waits for the program: on the terminal, or over TCP not yet sent and in its socket.
+// Sent on loopback is received at once; the unacknowledged bytes of SIOCOUTQ would wait
+// for a delayed ACK, tens of milliseconds an input.
 int FuzzWindow::queued() const {
     int n = 0;
-    return ::ioctl(line_.slave.Get(), FIONREAD, &n) == 0 ? n : 0;
+    if (!tcp_)
+        return ::ioctl(line_.slave.Get(), FIONREAD, &n) == 0 ? n : 0;
+    int unsent = 0;
+    ::ioctl(peer_, SIOCOUTQNSD, &unsent);
+    ::ioctl(ProgramSocket(), FIONREAD, &n);
+    return n + unsent;
 }
 
 void FuzzWindow::deliver(QByteArrayView bytes) {
@@ -108,7 +195,7 @@ void FuzzWindow::deliver(QByteArrayView bytes) {
 }
 
 void FuzzWindow::deliverPiece(QByteArrayView piece) {
-    WriteAll(line_.master.Get(), piece);
+    WriteAll(peer_, piece);
     // The program reads only from the event loop, so everything written is counted on its
     // side before it takes any of it.
     QElapsedTimer clock;
@@ -127,8 +214,34 @@ void FuzzWindow::deliverPiece(QByteArrayView piece) {
     }
 }
 
+// Over TCP everything the program wrote has arrived once its socket holds nothing unsent
+// (on loopback, what is sent is received at once).
+QByteArray FuzzWindow::SentOverTcp() {
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    const auto *socket = window_->MSComm1->findChild<QTcpSocket *>();
+    int unsent = 1;
+    while (unsent > 0 || (socket && socket->bytesToWrite() > 0)) {
+        Require(clock.elapsed() < kWaitMs, "the program's bytes never left");
+        QCoreApplication::processEvents();
+        if (::ioctl(ProgramSocket(), SIOCOUTQNSD, &unsent) != 0)
+            unsent = 0;
+    }
+    for (;;) {
+        pollfd pfd{peer_, POLLIN, 0};
+        char buf[512];
+        const ssize_t n = ::poll(&pfd, 1, 0) > 0 ? ::read(peer_, buf, sizeof buf) : 0;
+        if (n <= 0)
+            return got;
+        got.append(buf, n);
+    }
+}
+
 QByteArray FuzzWindow::sent() {
     QCoreApplication::processEvents(); // a write Qt still holds goes out now
+    if (tcp_)
+        return SentOverTcp();
     WriteAll(line_.slave.Get(), kEndMarker);
     QByteArray got;
     QElapsedTimer clock;
@@ -151,5 +264,6 @@ QByteArray FuzzWindow::sent() {
 // one-time allocations are not taken for leaks of an input.
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     FuzzWindow::get();
+    FuzzWindow::OverTcp();
     return 0;
 }

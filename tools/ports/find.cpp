@@ -3,17 +3,23 @@
 #include "extras/search/modulesearch.h"
 #include "extras/search/searchreasons.h"
 #include "serial/commset.h"
+#include "serial/tcpaddress.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 namespace {
 
-// COM4<TAB>/dev/ttyUSB0<TAB>9600<TAB>7, "-" for a device without a COMn.
+bool OverTcp(const SearchResult &r) {
+    return IsTcpText(r.where.device);
+}
+
+// COM4<TAB>/dev/ttyUSB0<TAB>9600<TAB>7, "-" for a device without a COMn and for the rate
+// of a network port, which has none.
 QString ResultLine(const SearchResult &r, int port) {
     return QStringLiteral("%1\t%2\t%3\t%4\n")
-        .arg(port == 0 ? QStringLiteral("-") : QStringLiteral("COM%1").arg(port), r.where.device)
-        .arg(r.rate)
+        .arg(port == 0 ? QStringLiteral("-") : QStringLiteral("COM%1").arg(port), r.where.device,
+             OverTcp(r) ? QStringLiteral("-") : QString::number(r.rate))
         .arg(r.address);
 }
 
@@ -41,7 +47,10 @@ int FindModule(const SettingsPlace &place, bool use) {
     ModuleSearch search(SearchCandidates(place));
     QObject::connect(&search, &ModuleSearch::Trying,
                      [&err](const SearchCandidate &c, std::int16_t rate, int) {
-                         err << "trying " << DeviceText(c) << " at " << rate << " baud\n";
+                         err << "trying " << DeviceText(c);
+                         if (!IsTcpText(c.device))
+                             err << " at " << rate << " baud";
+                         err << '\n';
                          err.flush();
                      });
     int status = 1;
@@ -49,8 +58,10 @@ int FindModule(const SettingsPlace &place, bool use) {
         if (!r.found) {
             err << NothingFoundReport(r, ReportLanguage::English);
         } else {
-            err << "found: address " << r.address << " on " << DeviceText(r.where) << " at "
-                << r.rate << " baud\n";
+            err << "found: address " << r.address << " on " << DeviceText(r.where);
+            if (!OverTcp(r))
+                err << " at " << r.rate << " baud";
+            err << '\n';
             if (r.echoes)
                 err << "the adapter echoes what is sent; the program leaves the echo out\n";
             int port = r.where.port;

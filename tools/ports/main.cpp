@@ -1,6 +1,7 @@
 // sensor-companion-ports: finds the serial adapter and points the window's COMn at it.
 //   sensor-companion-ports                    list the serial devices and the COMn links
 //   sensor-companion-ports link N DEVICE      make COMn lead to DEVICE
+//   sensor-companion-ports link N tcp://HOST:PORT   make COMn a serial device server
 //   sensor-companion-ports unlink N           remove the COMn link
 //   sensor-companion-ports find [--use]       find the module on every device and rate
 // Exit status: 0 done (found), 1 refused (nothing answered; the reason on standard error),
@@ -16,11 +17,16 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: sensor-companion-ports [link N DEVICE | unlink N | find [--use]]\n"
+    "usage: sensor-companion-ports [link N DEVICE | link N tcp://HOST:PORT | unlink N |\n"
+    "                               find [--use]]\n"
     "  (no arguments)   list the serial devices and the COMn links\n"
     "  link N DEVICE    make COMn (1 to 16) lead to DEVICE\n"
+    "  link N tcp://HOST:PORT\n"
+    "                   make COMn connect to a serial device server (tcp://[IPv6]:PORT\n"
+    "                   for an IPv6 address)\n"
     "  unlink N         remove the COMn link\n"
-    "  find             try every device at 19200, 9600, 4800 and 14400 baud; print\n"
+    "  find             try every device at 19200, 9600, 4800 and 14400 baud, and\n"
+    "                   every network COMn once; print\n"
     "                   PORT<TAB>DEVICE<TAB>RATE<TAB>ADDRESS of the module that answers\n"
     "  find --use       and make it the window's saved port and rate\n"
     "See sensor-companion-ports(1).\n";
@@ -37,8 +43,7 @@ int Report(const PortCommandResult &result) {
 int List(const SettingsPlace &place) {
     QTextStream out(stdout);
     out << DeviceListText(SerialDevices(place));
-    const QString noLinks = LinksUnsupported();
-    out << (noLinks.isEmpty() ? LinkListText(place) : QStringLiteral("COMn: ") + noLinks + u'\n');
+    out << LinkListText(place);
     return 0;
 }
 

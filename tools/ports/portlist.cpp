@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QTcpSocket>
 
 namespace {
 
@@ -50,6 +51,28 @@ QString Line(const char *label, const QString &value) {
 }
 
 } // namespace
+
+QString TcpReachability(const QString &address, int timeoutMs) {
+    const std::optional<TcpAddress> to = ParseTcpAddress(address);
+    if (!to)
+        return QStringLiteral("not a valid address");
+    QTcpSocket socket;
+    socket.connectToHost(to->host, to->port);
+    if (socket.waitForConnected(timeoutMs)) {
+        socket.abort(); // nothing is sent: the server's device sees no byte
+        return QStringLiteral("connects now");
+    }
+    switch (socket.error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("does not connect now: connection refused");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("does not connect now: host not found");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("does not connect now: no answer within %1 s").arg(timeoutMs / 1000);
+    default:
+        return QStringLiteral("does not connect now: %1").arg(socket.errorString());
+    }
+}
 
 QList<PortFacts> SerialDevices(const SettingsPlace &place) {
     QList<PortFacts> devices;
@@ -102,17 +125,22 @@ QString LinkListText(const SettingsPlace &place) {
             if (target.link.isEmpty() ||
                 QFileInfo(target.link).absolutePath() != QDir(dir).absolutePath())
                 continue;
-            links += QStringLiteral("  COM%1 → %2%3\n")
-                         .arg(n)
-                         .arg(target.device,
-                              target.present ? QString() : QStringLiteral("  (not there now)"));
+            const QString state = target.tcp
+                                      ? QStringLiteral("  (%1)").arg(TcpReachability(target.device))
+                                  : target.present ? QString()
+                                                   : QStringLiteral("  (not there now)");
+            links += QStringLiteral("  COM%1 → %2%3\n").arg(n).arg(target.device, state);
         }
         const QString whose =
             dir == place.own ? QStringLiteral("COMn links in") : QStringLiteral("Default links in");
         text += links.isEmpty() ? QStringLiteral("%1 %2: none\n").arg(whose, dir)
                                 : QStringLiteral("%1 %2:\n%3").arg(whose, dir, links);
     }
+#ifdef Q_OS_WIN
+    text += QStringLiteral("A COMn without a COMn-tcp.txt is the system's own COMn.\n");
+#else
     text +=
         QStringLiteral("A COMn without a link opens /dev/ttyS(n-1), the n-th PC serial port.\n");
+#endif
     return text;
 }

@@ -25,5 +25,10 @@ QList<PortFacts> SerialDevices(const SettingsPlace &place);
 
 QString DeviceListText(const QList<PortFacts> &devices);
 
-// The COMn links of place, the user's own first, and where each leads now.
+// Whether a connection to address ("tcp://HOST:PORT") succeeds now, within timeoutMs; it
+// is closed again at once, before any byte. "connects now", or why not.
+QString TcpReachability(const QString &address, int timeoutMs = 3000);
+
+// The COMn links of place, the user's own first, and where each leads now; for a network
+// port, whether it connects now (TcpReachability). On Windows only network ports are linked.
 QString LinkListText(const SettingsPlace &place);
