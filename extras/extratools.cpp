@@ -2,6 +2,7 @@
 
 #include "app/appinfo.h"
 #include "app/frmMain.h"
+#include "calibrate/calibrationwindow.h"
 #include "record/recordtool.h"
 #include "search/searchtool.h"
 #include "trend/trendwindow.h"
@@ -24,6 +25,8 @@ ExtraTools::ExtraTools(frmMain &window)
     });
     AddTool(QStringLiteral("趋势图…"), QKeySequence(Qt::CTRL | Qt::Key_T),
             [this] { TrendWindow::Open(window_); });
+    AddTool(QStringLiteral("校准…"), QKeySequence(Qt::CTRL | Qt::Key_K),
+            [this] { CalibrationWindow::Open(window_); });
 
     connect(window.HelpMenu->addAction(QStringLiteral("关于…")), &QAction::triggered, this,
             &ExtraTools::ShowAbout);

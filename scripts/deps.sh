@@ -11,6 +11,8 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev
   libmodbus-dev
   fonts-noto-cjk
+  # a TrueType CJK face, which Qt's PDF writer embeds in the calibration certificate
+  fonts-wqy-zenhei
   xvfb xauth x11-utils xdotool imagemagick
   # checked builds (sanitizers, fuzzing) and the benchmark's reference poller
   clang-14 libclang-rt-14-dev mbpoll

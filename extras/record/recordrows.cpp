@@ -14,6 +14,8 @@ namespace {
 constexpr int kLeadingColumns = 5;
 constexpr int kColumns = kLeadingColumns + kRegisterColumns + 2;
 
+} // namespace
+
 // A text field in UTF-8, quoted when it holds a separator, a quote or a line break. Those
 // are ASCII bytes, which never occur inside a UTF-8 sequence.
 void AppendText(QByteArray &row, const QString &field) {
@@ -44,8 +46,6 @@ void AppendTime(QByteArray &row, const QDateTime &time) {
                                 minutes % 60);
     row.append(text, std::clamp(n, 0, int(sizeof text) - 1));
 }
-
-} // namespace
 
 QByteArray FileStart() {
     QByteArray row("\xEF\xBB\xBF");

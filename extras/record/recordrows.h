@@ -27,4 +27,9 @@ QByteArray ReadingRow(const QDateTime &time, const modbus::Reading &reading);
 // that the columns of readings keep numbers only.
 QByteArray MarkRow(const QDateTime &time, const QString &what);
 
+// The pieces of a row, for other logs that follow the same conventions: a text field,
+// quoted where RFC 4180 asks, and a local time in ISO 8601 with milliseconds and offset.
+void AppendText(QByteArray &row, const QString &field);
+void AppendTime(QByteArray &row, const QDateTime &time);
+
 } // namespace recording

@@ -1,0 +1,65 @@
+#pragma once
+// The arithmetic of a calibration against a reference instrument, free of widgets: the
+// statistics of a measurement, when it counts as stable, its error against the reference,
+// and the new range coefficient that would bring the mean onto the reference.
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace calibration {
+
+// The coefficient's register holds ten-thousandths; what the module accepts as sensible.
+inline constexpr int kCoefficientScale = 10000;
+inline constexpr std::uint16_t kLowestCoefficient = 2000;   // 0.2000
+inline constexpr std::uint16_t kHighestCoefficient = 50000; // 5.0000
+// Fewer readings say nothing about the spread.
+inline constexpr int kFewestReadings = 5;
+
+struct Sample {
+    qint64 time = 0; // milliseconds
+    double value = 0;
+};
+
+struct Stats {
+    int count = 0;
+    double mean = 0;
+    double deviation = 0;      // sample standard deviation (n - 1)
+    double slopePerMinute = 0; // least-squares drift of the value
+};
+
+// Empty without a sample; one sample has no deviation and no slope.
+std::optional<Stats> StatsOf(std::span<const Sample> samples);
+
+// Stable: at least kFewestReadings, and both the spread and the drift over the measuring
+// time stay within a quarter of the tolerance band (tolerance % of the mean): a reading
+// that wanders by that much would move the error by a quarter of what is allowed.
+bool IsStable(const Stats &stats, double tolerancePercent, double seconds);
+
+// (mean - reference) / reference, in percent.
+double ErrorPercent(double mean, double reference);
+bool WithinTolerance(double errorPercent, double tolerancePercent);
+
+enum class Refusal { None, MeanNotPositive, OutOfRange };
+
+struct Proposal {
+    Refusal refusal = Refusal::None;
+    std::uint16_t coefficient = 0; // the register value, valid when not refused
+    double exact = 0;              // the unrounded coefficient, for the message
+};
+
+// coefficient × reference / mean, rounded to the register's ten-thousandths (halves away
+// from zero), refused outside kLowestCoefficient..kHighestCoefficient.
+Proposal NewCoefficient(std::uint16_t coefficient, double reference, double mean);
+
+// Why a proposal is refused, for the technician.
+QString RefusalText(const Proposal &proposal);
+
+// "1.0526" for 10526.
+QString CoefficientText(std::uint16_t coefficient);
+// "-4.87 %", with an ASCII minus.
+QString PercentText(double percent);
+
+} // namespace calibration
