@@ -71,13 +71,20 @@ QString CalibrationWindow::Figures(const Measured &m) const {
     return text;
 }
 
-void CalibrationWindow::AsFound(std::uint16_t coefficient, const std::vector<Sample> &samples) {
+std::optional<Stats> CalibrationWindow::MeasuredStats(const std::vector<Sample> &samples) {
     const auto stats = StatsOf(samples);
     if (!stats) {
         Failed(QStringLiteral("测量时间内没有收到读数"));
-        return;
+        return std::nullopt;
     }
     ShowProgress(samples);
+    return stats;
+}
+
+void CalibrationWindow::AsFound(std::uint16_t coefficient, const std::vector<Sample> &samples) {
+    const auto stats = MeasuredStats(samples);
+    if (!stats)
+        return;
     const double error = ErrorPercent(stats->mean, referenceValue_);
     record_.asFound.stats = stats;
     record_.asFound.errorPercent = error;
@@ -167,12 +174,9 @@ void CalibrationWindow::WriteAndCheck(std::uint16_t value, bool restoring) {
 }
 
 void CalibrationWindow::AsLeft(const std::vector<Sample> &samples, bool restoring) {
-    const auto stats = StatsOf(samples);
-    if (!stats) {
-        Failed(QStringLiteral("测量时间内没有收到读数"));
+    const auto stats = MeasuredStats(samples);
+    if (!stats)
         return;
-    }
-    ShowProgress(samples);
     const double error = ErrorPercent(stats->mean, referenceValue_);
     // The offset is never written, so it is as found.
     record_.asLeft = {inModule_, record_.asFound.offset, stats, error};

@@ -66,6 +66,9 @@ private:
 
     // The calibration's steps (calibrationflow.cpp).
     void StartMeasuring();
+    // The finished measurement's figures shown; nothing, after saying so, without a reading.
+    std::optional<calibration::Stats>
+    MeasuredStats(const std::vector<calibration::Sample> &samples);
     void AsFound(std::uint16_t coefficient, const std::vector<calibration::Sample> &samples);
     void ProposeFrom(std::uint16_t coefficient, const calibration::Stats &stats);
     void WriteProposal();
