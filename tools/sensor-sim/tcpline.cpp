@@ -24,8 +24,13 @@ std::string NameOf(const sockaddr_storage &address, socklen_t length) {
                     sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
         return "?";
     }
-    return address.ss_family == AF_INET6 ? "[" + std::string(host) + "]:" + port
-                                         : std::string(host) + ":" + port;
+    // Appended piece by piece: GCC 12's optimiser warns falsely about "[" + std::string.
+    std::string name;
+    if (address.ss_family == AF_INET6)
+        name.append("[").append(host).append("]");
+    else
+        name.append(host);
+    return name.append(":").append(port);
 }
 
 bool NonBlocking(int fd) {
