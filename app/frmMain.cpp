@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "appinfo.h"
+#include "linelease.h"
 #include "programicon.h"
 #include "runtime.h"
 #include "serial/mscomm.h"
@@ -51,9 +52,13 @@ frmMain::frmMain(SettingsPlace place, QWidget *parent)
 
     buildLayout();
     connectHandlers();
+    Lease = new LineLease(*this);
 }
 
-frmMain::~frmMain() = default;
+// A tool holding the line at the end gives it back while the elements still exist.
+frmMain::~frmMain() {
+    delete Lease;
+}
 
 void frmMain::connectHandlers() {
     connect(Combo1, &DropDownList::Click, this, &frmMain::Combo1_Click);

@@ -18,6 +18,7 @@
 #include <optional>
 
 class DrawnLine;
+class LineLease;
 class MSComm;
 class QFrame;
 class QGroupBox;
@@ -66,6 +67,30 @@ public:
     void ShowLamp(QLabel *lamp);
     // Where comm.set and the COMn links are kept.
     const SettingsPlace &Place() const { return place_; }
+
+    // The window's commands in numbers. The buttons parse their boxes and call these, and
+    // the tools call them directly; either way the request goes out as the button's would,
+    // shown in the traffic boxes. A parameter n is read from register `reg` (its place is
+    // the start address + 4 + n) and written to 0x0A04 + n.
+    void QueryRegisters(std::uint8_t station, std::uint8_t function, std::uint8_t start,
+                        std::uint8_t count);
+    void ReadParameter(std::int16_t index, std::uint8_t station, std::uint8_t function,
+                       std::uint8_t reg);
+    void WriteParameter(std::int16_t index, std::uint8_t station, std::uint16_t value);
+    void ChangeAddress(std::uint8_t from, std::uint8_t to);
+    // The cyclic query of the window's Modbus fields, at `intervalMs`.
+    void StartPolling(std::int32_t intervalMs);
+    void StopPolling();
+    // Port `port` (COMn) at `rate` chosen and saved as "保存设置" does, with its message,
+    // and `address` put into the address boxes.
+    void UseSettings(std::int16_t port, std::int32_t rate, std::uint8_t address);
+    // The numbers the buttons would read from their boxes; nothing where a box does not
+    // hold one.
+    std::optional<std::uint8_t> StationAddress() const;
+    std::optional<std::int32_t> PollInterval() const;
+
+    // Lends the line to one tool at a time.
+    LineLease *Lease;
 
     // Above the elements, which keep their places in Client; the tools fill its menus.
     QMenuBar *MenuBar;

@@ -63,9 +63,13 @@ void frmMain::cmdChangeID_Click() {
         return;
     }
 
+    ChangeAddress(static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to));
+}
+
+void frmMain::ChangeAddress(std::uint8_t from, std::uint8_t to) {
     CmdType = cmdtype::Address;
+    CmdText.clear();
     SetText(txtState, QString());
-    const modbus::RequestFrame frame{static_cast<std::uint8_t>(from), 0x06, 0x0B, 0x00, 0x00,
-                                     static_cast<std::uint8_t>(to)};
-    SendWrite(frame, 6, modbus::WriteChange::Address(frame[0], frame[5]));
+    const modbus::RequestFrame frame{from, 0x06, 0x0B, 0x00, 0x00, to};
+    SendWrite(frame, 6, modbus::WriteChange::Address(from, to));
 }

@@ -19,6 +19,16 @@ double CaptionValue(const QLabel *label) {
     return rt::ToNumber(label->text()).value_or(0);
 }
 
+// Why an interval's text is refused, in the order the user is told.
+std::optional<QString> IntervalError(const QString &interval) {
+    if (!rt::IsNumeric(interval))
+        return QStringLiteral("你输入的定时时长格式有误，应该为数字，值范围为100-60000!");
+    const double whole = std::floor(*rt::ToNumber(interval));
+    if (whole < 50 || whole > 60000)
+        return QStringLiteral("你输入的定时时长格式有误，应该为数字，值范围为50-60000!");
+    return std::nullopt;
+}
+
 } // namespace
 
 void frmMain::cmdOneM_Click() {
@@ -28,20 +38,28 @@ void frmMain::cmdOneM_Click() {
     CommCount = 1;
     lblErrCounter->setText(QStringLiteral("1"));
 
-    const QString interval = txtTimerSet->text();
-    if (!rt::IsNumeric(interval)) {
-        MsgBox(QStringLiteral("你输入的定时时长格式有误，应该为数字，值范围为100-60000!"));
+    if (const auto error = IntervalError(txtTimerSet->text())) {
+        MsgBox(*error);
         return;
     }
-    const double whole = std::floor(*rt::ToNumber(interval));
-    if (whole < 50 || whole > 60000) {
-        MsgBox(QStringLiteral("你输入的定时时长格式有误，应该为数字，值范围为50-60000!"));
-        return;
-    }
+    StartPolling(*PollInterval());
+}
+
+std::optional<std::int32_t> frmMain::PollInterval() const {
+    if (IntervalError(txtTimerSet->text()))
+        return std::nullopt;
     // Rounded, not floored: 60000.9 passes the range test and gives 60001 ms.
-    Timer2->setInterval(*rt::RoundedTo<std::int32_t>(interval));
+    return rt::RoundedTo<std::int32_t>(txtTimerSet->text());
+}
+
+void frmMain::StartPolling(std::int32_t intervalMs) {
+    Timer2->setInterval(intervalMs);
     if (!Timer2->isActive())
         Timer2->start();
+}
+
+void frmMain::StopPolling() {
+    Timer2->stop();
 }
 
 void frmMain::Timer2_Timer() {
@@ -72,5 +90,5 @@ void frmMain::PollOnce() {
 
 void frmMain::cmdStopOnce_Click() {
     PictureShow->setVisible(true);
-    Timer2->stop();
+    StopPolling();
 }

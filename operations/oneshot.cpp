@@ -41,18 +41,22 @@ std::optional<QString> frmMain::Query() {
     CmdText.clear();
     if (auto error = QueryFieldError(txtStationID, txtFunID, txtStartID, txtDataLength))
         return error;
-    SetText(txtState, QString());
-
-    // From here on a step that fails is skipped: a field outside a byte's range is sent
-    // as 0.
-    if (!PortFoundOpen())
-        return std::nullopt;
-
-    modbus::RequestFrame frame{};
-    frame[0] = rt::FlooredTo<std::uint8_t>(txtStationID->text()).value_or(0);
-    frame[1] = rt::RoundedTo<std::uint8_t>(txtFunID->text()).value_or(0);
-    frame[3] = rt::FlooredTo<std::uint8_t>(txtStartID->text()).value_or(0);
-    frame[5] = rt::FlooredTo<std::uint8_t>(txtDataLength->text()).value_or(0);
-    SendRead(frame, cmdtype::Query);
+    // A field outside a byte's range is sent as 0.
+    QueryRegisters(rt::FlooredTo<std::uint8_t>(txtStationID->text()).value_or(0),
+                   rt::RoundedTo<std::uint8_t>(txtFunID->text()).value_or(0),
+                   rt::FlooredTo<std::uint8_t>(txtStartID->text()).value_or(0),
+                   rt::FlooredTo<std::uint8_t>(txtDataLength->text()).value_or(0));
     return std::nullopt;
+}
+
+void frmMain::QueryRegisters(std::uint8_t station, std::uint8_t function, std::uint8_t start,
+                             std::uint8_t count) {
+    CmdText.clear();
+    SetText(txtState, QString());
+    if (PortFoundOpen())
+        SendRead({station, function, 0, start, 0, count}, cmdtype::Query);
+}
+
+std::optional<std::uint8_t> frmMain::StationAddress() const {
+    return rt::FlooredTo<std::uint8_t>(txtStationID->text());
 }

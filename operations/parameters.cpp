@@ -13,21 +13,20 @@
 #include <QPlainTextEdit>
 
 void frmMain::cmdREAD_Click(std::int16_t Index) {
+    // A field that does not convert leaves its byte at 0 and the request still goes out.
+    const auto start = rt::ToNumber(txtStartID->text());
+    ReadParameter(Index, rt::FlooredTo<std::uint8_t>(txtStationID->text()).value_or(0),
+                  rt::RoundedTo<std::uint8_t>(txtFunID->text()).value_or(0),
+                  start ? rt::FlooredTo<std::uint8_t>(*start + Index + 4).value_or(0) : 0);
+}
+
+void frmMain::ReadParameter(std::int16_t index, std::uint8_t station, std::uint8_t function,
+                            std::uint8_t reg) {
     CmdText.clear();
     SetText(txtState, QString());
-    // From here on a step that fails is skipped: a field that does not convert leaves its
-    // byte at 0 and the request still goes out.
-    ParamIndex = Index;
-    if (!PortFoundOpen())
-        return;
-
-    modbus::RequestFrame frame{};
-    frame[0] = rt::FlooredTo<std::uint8_t>(txtStationID->text()).value_or(0);
-    frame[1] = rt::RoundedTo<std::uint8_t>(txtFunID->text()).value_or(0);
-    if (const auto start = rt::ToNumber(txtStartID->text()))
-        frame[3] = rt::FlooredTo<std::uint8_t>(*start + Index + 4).value_or(0);
-    frame[5] = 0x01;
-    SendRead(frame, cmdtype::ParameterRead);
+    ParamIndex = index;
+    if (PortFoundOpen())
+        SendRead({station, function, 0, reg, 0, 0x01}, cmdtype::ParameterRead);
 }
 
 void frmMain::cmdSet_Click(std::int16_t Index) {
@@ -48,17 +47,21 @@ void frmMain::cmdSet_Click(std::int16_t Index) {
         return;
     }
 
+    WriteParameter(Index, *station, *value);
+}
+
+void frmMain::WriteParameter(std::int16_t index, std::uint8_t station, std::uint16_t value) {
     CmdType = cmdtype::ParameterWrite;
     CmdText.clear();
     SetText(txtState, QString());
-    const modbus::RequestFrame frame{*station,
+    const modbus::RequestFrame frame{station,
                                      0x06,
                                      0x0A,
-                                     static_cast<std::uint8_t>(Index + 4),
-                                     static_cast<std::uint8_t>(*value / 256),
-                                     static_cast<std::uint8_t>(*value % 256)};
-    const QLabel *name = lblsetValue(Index);
+                                     static_cast<std::uint8_t>(index + 4),
+                                     static_cast<std::uint8_t>(value / 256),
+                                     static_cast<std::uint8_t>(value % 256)};
+    const QLabel *name = lblsetValue(index);
     SendWrite(
         frame, 6,
-        modbus::WriteChange::Parameter(*station, Index, name ? name->text() : QString(), *value));
+        modbus::WriteChange::Parameter(station, index, name ? name->text() : QString(), value));
 }

@@ -10,6 +10,7 @@
 #include "portdevice.h"
 
 #include <QDir>
+#include <QLineEdit>
 
 namespace {
 
@@ -193,4 +194,17 @@ void frmMain::cmdCom_Click() {
 void frmMain::OpenOnComm() {
     MSComm1->setRThreshold(1);
     MSComm1->setInputMode(1);
+}
+
+void frmMain::UseSettings(std::int16_t port, std::int32_t rate, std::uint8_t address) {
+    const QString rateText = rt::DecimalText(rate);
+    for (int i = 0; i < Combo2->count(); ++i) { // the list holds every rate a module has
+        if (Combo2->itemText(i) == rateText)
+            Combo2->SelectEntry(i);
+    }
+    const QString addressText = rt::DecimalText(address);
+    txtStationID->setText(addressText);
+    txtSetID(0)->setText(addressText);
+    Combo1->SelectEntry(port - 1);
+    cmdCom_Click(); // saved exactly as "保存设置" saves, with its message
 }

@@ -1,22 +1,19 @@
 #include "calibrationsession.h"
 
 #include "app/frmMain.h"
+#include "app/linelease.h"
 #include "serial/mscomm.h"
-
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QPushButton>
 
 #include <utility>
 
 CalibrationSession::CalibrationSession(frmMain &window, QObject *parent)
-    : QObject(parent), window_(window), poll_(window.Timer2) {
+    : QObject(parent), window_(window), lease_(window.Lease) {
     for (QTimer *timer : {&timeout_, &settle_, &measureEnd_})
         timer->setSingleShot(true);
     connect(&timeout_, &QTimer::timeout, this, [this] { Fail(timeoutReason_); });
-    connect(window.MSComm1, &MSComm::PortOpenChanged, this, [this](bool open) {
-        if (!open && busy_)
-            Fail(QStringLiteral("串口已关闭或连接已断开"));
+    connect(lease_, &LineLease::Revoked, this, [this](QObject *holder, const QString &reason) {
+        if (holder == this && busy_)
+            Fail(reason);
     });
 }
 
@@ -28,17 +25,16 @@ bool CalibrationSession::PortOpen() const {
     return window_.MSComm1 && window_.MSComm1->portOpen();
 }
 
-void CalibrationSession::Begin() {
+bool CalibrationSession::Begin() {
     if (busy_)
-        return;
-    busy_ = true;
-    windowWasPolling_ = poll_ && poll_->isActive() && !startedPolling_;
-    frmMain &w = window_;
-    for (QWidget *widget : std::initializer_list<QWidget *>{
-             w.Frame5, w.Frame10, w.Frame7, w.Frame12, w.comDoOnce, w.cmdOneM, w.cmdStopOnce}) {
-        disabled_.emplace_back(widget, widget->isEnabled());
-        widget->setEnabled(false);
+        return true;
+    settleNext_ = window_.Timer2->isActive();
+    if (const auto refusal = lease_->Take(this, QStringLiteral("校准"), LineLease::Need::Port)) {
+        emit Failed(*refusal);
+        return false;
     }
+    busy_ = true;
+    return true;
 }
 
 void CalibrationSession::End() {
@@ -47,16 +43,9 @@ void CalibrationSession::End() {
     measureEnd_.stop();
     settle_.disconnect(this);
     measureEnd_.disconnect(this);
-    if (startedPolling_ && poll_)
-        poll_->stop();
-    startedPolling_ = false;
-    if (windowWasPolling_ && poll_ && !poll_->isActive())
-        poll_->start();
-    for (auto &[widget, enabled] : disabled_)
-        if (widget)
-            widget->setEnabled(enabled);
-    disabled_.clear();
     busy_ = false;
+    if (lease_)
+        lease_->GiveBack(this); // the assistant's polling stops, the technician's goes on
 }
 
 void CalibrationSession::Stop() {
@@ -82,32 +71,28 @@ void CalibrationSession::ClearWait() {
 }
 
 void CalibrationSession::PausePolling(std::function<void()> then) {
-    const bool wasRunning = poll_ && poll_->isActive();
-    if (poll_)
-        poll_->stop();
+    const bool wasRunning = std::exchange(settleNext_, false) || window_.Timer2->isActive();
+    window_.StopPolling();
     settle_.disconnect(this);
     connect(&settle_, &QTimer::timeout, this, std::move(then));
     settle_.start(wasRunning ? kSettleMs : 0);
 }
 
 bool CalibrationSession::ResumePolling() {
-    if (!poll_)
+    // The cyclic query as the technician would start it, at the interval set in the window.
+    const auto interval = window_.PollInterval();
+    if (!interval)
         return false;
-    if (windowWasPolling_) {
-        poll_->start();
-        return true;
-    }
-    // "循环" as the technician would press it, with the interval set in the window.
-    window_.cmdOneM_Click();
-    startedPolling_ = poll_->isActive();
-    return startedPolling_;
+    window_.StartPolling(*interval);
+    return true;
 }
 
 void CalibrationSession::ReadParameter(std::int16_t index,
                                        std::function<void(std::uint16_t)> done) {
     PausePolling([this, index, done = std::move(done)] {
-        if (!PortOpen()) {
-            Fail(QStringLiteral("串口未打开"));
+        const auto station = window_.StationAddress();
+        if (!PortOpen() || !station) {
+            Fail(station ? QStringLiteral("串口未打开") : QStringLiteral("设备地址格式有误"));
             return;
         }
         waiting_.push_back(connect(&window_, &frmMain::ParameterDecoded, this,
@@ -119,26 +104,29 @@ void CalibrationSession::ReadParameter(std::int16_t index,
                                    }));
         Wait(kReplyTimeoutMs, index == 0 ? QStringLiteral("读取量程缩放系数时模块无应答")
                                          : QStringLiteral("读取偏移量时模块无应答"));
-        window_.cmdREAD_Click(index);
+        // The module's parameters sit from register 4 on.
+        window_.ReadParameter(index, *station, 0x03, static_cast<std::uint8_t>(4 + index));
     });
 }
 
 void CalibrationSession::ReadParameters(
     std::function<void(std::uint16_t coefficient, std::uint16_t offset)> done) {
-    Begin();
+    if (!Begin())
+        return;
     ReadParameter(0, [this, done = std::move(done)](std::uint16_t coefficient) {
         ReadParameter(1, [done, coefficient](std::uint16_t offset) { done(coefficient, offset); });
     });
 }
 
 void CalibrationSession::ReadCoefficient(std::function<void(std::uint16_t)> done) {
-    Begin();
-    ReadParameter(0, std::move(done));
+    if (Begin())
+        ReadParameter(0, std::move(done));
 }
 
 void CalibrationSession::Measure(int seconds,
                                  std::function<void(std::vector<calibration::Sample>)> done) {
-    Begin();
+    if (!Begin())
+        return;
     samples_.clear();
     ClearWait();
     if (!PortOpen()) {
@@ -150,7 +138,7 @@ void CalibrationSession::Measure(int seconds,
         return;
     }
     // Silence longer than one interval and a reply's time means the module stopped answering.
-    const int silence = poll_->interval() + kReplyTimeoutMs;
+    const int silence = window_.Timer2->interval() + kReplyTimeoutMs;
     const QString nothing = QStringLiteral("测量时模块无应答");
     waiting_.push_back(connect(&window_, &frmMain::ReadingDecoded, this,
                                [this, silence, nothing](const modbus::Reading &reading) {
@@ -173,10 +161,12 @@ void CalibrationSession::Measure(int seconds,
 }
 
 void CalibrationSession::WriteCoefficient(std::uint16_t value, std::function<void()> done) {
-    Begin();
+    if (!Begin())
+        return;
     PausePolling([this, value, done = std::move(done)] {
-        if (!PortOpen()) {
-            Fail(QStringLiteral("串口未打开"));
+        const auto station = window_.StationAddress();
+        if (!PortOpen() || !station) {
+            Fail(station ? QStringLiteral("串口未打开") : QStringLiteral("设备地址格式有误"));
             return;
         }
         waiting_.push_back(connect(&window_, &frmMain::WriteConfirmed, this,
@@ -188,8 +178,7 @@ void CalibrationSession::WriteCoefficient(std::uint16_t value, std::function<voi
                                        done();
                                    }));
         Wait(kReplyTimeoutMs, QStringLiteral("模块未确认写入"));
-        window_.txtsetValue(0)->setText(calibration::CoefficientText(value));
         emit WriteSent(value);
-        window_.cmdSet_Click(0);
+        window_.WriteParameter(0, *station, value);
     });
 }

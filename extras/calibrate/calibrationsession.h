@@ -1,9 +1,8 @@
 #pragma once
-// The steps of a calibration on the window's own paths: parameter reads through "读出",
-// the coefficient written through "设置", readings from the window's measured-value query.
-// While a step runs, what would disturb it in the window (port settings, Modbus fields,
-// parameters, address change, the query buttons) is disabled; polling the assistant started
-// for measuring is stopped afterwards, polling the technician started goes on. Each step
+// The steps of a calibration on the window's own commands: parameter reads and the
+// coefficient's write as "读出" and "设置" send them, readings from the window's cyclic
+// query. Each step holds the window's line for as long as it runs, so the technician's
+// polling pauses and the controls that would disturb it are disabled meanwhile. Each step
 // ends in its callback or in Failed, never both; every wait is bounded.
 
 #include "calibration.h"
@@ -16,8 +15,7 @@
 #include <functional>
 #include <vector>
 
-class QTimer;
-class QWidget;
+class LineLease;
 class frmMain;
 
 class CalibrationSession : public QObject {
@@ -53,7 +51,8 @@ signals:
     void Failed(const QString &reason);
 
 private:
-    void Begin();
+    // Takes the line for the step; false, with Failed, while another tool holds it.
+    bool Begin();
     void End();
     void Fail(const QString &reason);
     // Runs `then` once no poll is on the line.
@@ -65,13 +64,10 @@ private:
     bool PortOpen() const;
 
     frmMain &window_;
+    // Held weakly: the window gives up its lease before the assistant goes.
+    QPointer<LineLease> lease_;
     bool busy_ = false;
-    bool windowWasPolling_ = false; // the technician's own polling, left running
-    bool startedPolling_ = false;   // polling the assistant started for measuring
-    // The window's controls it disables, with whether each was enabled, and its timer: held
-    // weakly, as the window's children may go before the assistant does.
-    std::vector<std::pair<QPointer<QWidget>, bool>> disabled_;
-    QPointer<QTimer> poll_;
+    bool settleNext_ = false; // a poll of the technician's may still be answered
     QTimer timeout_, settle_, measureEnd_;
     QString timeoutReason_;
     std::vector<QMetaObject::Connection> waiting_;

@@ -1,18 +1,12 @@
-// Finding the module: the search's window, the window's own port closed while it runs, and
-// the result taken into the port lists, comm.set and the address boxes.
+// Finding the module: the search's window, the line lent to it with the window's own port
+// closed, and the result taken into the port lists, comm.set and the address boxes.
 
 #include "searchtool.h"
 
 #include "app/frmMain.h"
-#include "app/runtime.h"
+#include "app/linelease.h"
 #include "findmoduledialog.h"
 #include "modulesearch.h"
-#include "serial/mscomm.h"
-
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTimer>
 
 SearchTool::SearchTool(frmMain &window) : QObject(&window), window_(window) {}
 
@@ -23,18 +17,15 @@ void SearchTool::Open() {
         return;
     }
     frmMain &w = window_;
-    // The search needs the line to itself: no polls, and the port free for it to open.
-    // A network port still connecting counts as open: it is to connect again afterwards.
-    before_ = {w.MSComm1->portOpen() || w.MSComm1->portConnecting(), w.Timer2->isActive(),
-               w.FrontLamp(), false};
-    w.Timer2->stop();
-    w.MSComm1->setPortOpen(false);
-    w.ShowLamp(w.imgNotConnected);
-    w.Frame5->setEnabled(false); // choosing a port now would take the line from the search
-
+    // The search opens the devices itself: the window's port is closed while it runs.
+    if (const auto refusal =
+            w.Lease->Take(this, QStringLiteral("查找模块"), LineLease::Need::Device)) {
+        w.MsgBox(*refusal, MsgIcon::Warning, QStringLiteral("系统提示"));
+        return;
+    }
     dialog_ = new FindModuleDialog(SearchCandidates(w.Place()), &w);
     connect(dialog_, &FindModuleDialog::UseRequested, this, &SearchTool::UseFound);
-    connect(dialog_, &FindModuleDialog::Closed, this, &SearchTool::End);
+    connect(dialog_, &FindModuleDialog::Closed, this, [this] { window_.Lease->GiveBack(this); });
     dialog_->show();
     dialog_->activateWindow();
     dialog_->Start();
@@ -48,30 +39,9 @@ void SearchTool::UseFound(const SearchResult &result) {
                  QStringLiteral("系统提示"));
         return;
     }
-    before_.resultTaken = true;
-    const QString rate = rt::DecimalText(result.rate);
-    for (int i = 0; i < w.Combo2->count(); ++i) { // the list holds every rate searched
-        if (w.Combo2->itemText(i) == rate)
-            w.Combo2->SelectEntry(i);
-    }
-    const QString address = rt::DecimalText(result.address);
-    w.txtStationID->setText(address);
-    w.txtSetID(0)->setText(address);
-    w.Combo1->SelectEntry(found.port - 1);
-    w.cmdCom_Click(); // saved exactly as "保存设置" saves, with its message
+    w.Lease->KeepPort();
+    w.UseSettings(static_cast<std::int16_t>(found.port), result.rate,
+                  static_cast<std::uint8_t>(result.address));
     if (dialog_)
         dialog_->close();
-}
-
-void SearchTool::End() {
-    frmMain &w = window_;
-    w.Frame5->setEnabled(true);
-    if (!before_.resultTaken && before_.portOpen) {
-        w.MSComm1->setPortOpen(true);
-        w.OpenOnComm();
-    }
-    if (!before_.resultTaken && before_.lamp && w.MSComm1->portOpen())
-        w.ShowLamp(before_.lamp);
-    if (before_.polling)
-        w.Timer2->start();
 }

@@ -1,13 +1,12 @@
 #pragma once
-// Finding the module from the window: the search in a window of its own, the window's port
-// closed and its polling paused while it runs, and "使用此设置" taking the result into the
+// Finding the module from the window: the search in a window of its own, holding the line
+// with the window's port closed while it runs, and "使用此设置" taking the result into the
 // port lists, comm.set and the address boxes.
 
 #include <QObject>
 #include <QPointer>
 
 class FindModuleDialog;
-class QLabel;
 class frmMain;
 struct SearchResult;
 
@@ -22,15 +21,7 @@ public:
 private:
     // "使用此设置": the found port and rate selected and saved, the address filled in.
     void UseFound(const SearchResult &result);
-    // Back to how the port and polling were before the search, unless its result was taken.
-    void End();
 
     frmMain &window_;
     QPointer<FindModuleDialog> dialog_;
-    struct Before {
-        bool portOpen = false;
-        bool polling = false;
-        QLabel *lamp = nullptr;
-        bool resultTaken = false;
-    } before_;
 };
