@@ -20,27 +20,30 @@ constexpr std::chrono::milliseconds kEchoQuiet{100};
 } // namespace
 
 MSComm::MSComm(SettingsPlace place, QObject *parent)
-    : QObject(parent), place_(std::move(place)), port_(new QSerialPort(this)),
-      socket_(new QTcpSocket(this)) {
-    connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
-    connect(port_, &QSerialPort::errorOccurred, this, &MSComm::handleError);
-    ConnectSocket();
+    : QObject(parent), place_(std::move(place)), serial_(new QSerialPort(this)),
+      tcp_(new TcpLine(this)) {
+    QTcpSocket *socket = tcp_->Socket();
+    connect(serial_, &QSerialPort::readyRead, this, &MSComm::TakeIncoming);
+    connect(socket, &QTcpSocket::readyRead, this, &MSComm::TakeIncoming);
+    connect(serial_, &QSerialPort::errorOccurred, this, &MSComm::HandleError);
+    // Closed by the peer, reset, the network gone: whatever it is, the connection is over.
+    // Before it is up, its errors are TcpLine's and the port is not open to lose.
+    const auto connectionGone = [this, socket] { Lose(socket); };
+    connect(socket, &QTcpSocket::errorOccurred, this, connectionGone);
+    connect(socket, &QTcpSocket::disconnected, this, connectionGone);
+    connect(tcp_, &TcpLine::Connected, this, [this] { Opened(tcp_->Socket()); });
+    connect(tcp_, &TcpLine::Failed, this, &MSComm::ConnectFailed);
     echoQuiet_.setSingleShot(true);
     echoQuiet_.setInterval(kEchoQuiet);
     connect(&echoQuiet_, &QTimer::timeout, this, [this] {
-        keep(echo_.QuietTimeout());
-        followEcho();
-        postReceiveIfDue();
+        Keep(echo_.QuietTimeout());
+        FollowEcho();
+        PostReceiveIfDue();
     });
 }
 
-// The socket, a child, goes after this object's members: it must not report its closing.
-MSComm::~MSComm() {
-    disconnect(socket_, nullptr, this, nullptr);
-}
-
 bool MSComm::setCommPort(std::int16_t port) {
-    if (port < kFirstPort || port > kLastPort || portOpen() || connecting_)
+    if (port < kFirstPort || port > kLastPort || portOpen() || portConnecting())
         return false;
     commPort_ = port;
     return true;
@@ -50,9 +53,9 @@ bool MSComm::setSettings(std::int32_t baudRate) {
     if (baudRate <= 0)
         return false;
     const std::int32_t previous = std::exchange(baudRate_, baudRate);
-    if (portOpen() && !applySettings()) {
+    if (line_ == serial_ && !ApplySettings()) {
         baudRate_ = previous;
-        applySettings();
+        ApplySettings();
         return false;
     }
     return true;
@@ -62,70 +65,66 @@ QString MSComm::settings() const {
     return QStringLiteral("%1,N,8,1").arg(baudRate_);
 }
 
-bool MSComm::applySettings() {
-    if (tcp_)
-        return true; // the server's serial side is set up on the server
-    return port_->setBaudRate(baudRate_) && port_->setDataBits(QSerialPort::Data8) &&
-           port_->setParity(QSerialPort::NoParity) && port_->setStopBits(QSerialPort::OneStop) &&
-           port_->setFlowControl(QSerialPort::NoFlowControl);
-}
-
-bool MSComm::portOpen() const {
-    return (tcp_ ? connected_ : port_->isOpen()) && !deviceLost_;
+// The serial port only: a server's serial side is set up on the server.
+bool MSComm::ApplySettings() {
+    return serial_->setBaudRate(baudRate_) && serial_->setDataBits(QSerialPort::Data8) &&
+           serial_->setParity(QSerialPort::NoParity) &&
+           serial_->setStopBits(QSerialPort::OneStop) &&
+           serial_->setFlowControl(QSerialPort::NoFlowControl);
 }
 
 bool MSComm::setDevicePath(const QString &path) {
-    if (portOpen() || connecting_)
+    if (portOpen() || portConnecting())
         return false;
     devicePath_ = path;
     return true;
 }
 
-QString MSComm::deviceName() const {
-    return devicePath_.isEmpty() ? PortDevice(commPort_, place_) : devicePath_;
-}
-
 bool MSComm::setPortOpen(bool open) {
-    if (!open) {
-        closeAndForget();
+    if (open && portOpen())
+        return false;
+    CloseAndForget(); // a lost device may still be half open, a connect under way
+    if (!open)
         return true;
-    }
-    if (portOpen())
+    const QString device = devicePath_.isEmpty() ? PortDevice(commPort_, place_) : devicePath_;
+    if (IsTcpText(device))
+        return tcp_->Connect(device); // Opened once connected
+    serial_->setPortName(device);
+    if (!serial_->open(QIODevice::ReadWrite))
         return false;
-    closeAndForget(); // a lost device may still be half open
-    if (const QString name = deviceName(); IsTcpText(name))
-        return OpenTcp(name);
-    port_->setPortName(deviceName());
-    if (!port_->open(QIODevice::ReadWrite))
-        return false;
-    if (!applySettings()) {
-        port_->close();
+    if (!ApplySettings()) {
+        serial_->close();
         return false;
     }
-    port_->clear(QSerialPort::AllDirections);
-    lineCounts_ = ReadLineCounters(port_);
-    announceOpen(true);
+    serial_->clear(QSerialPort::AllDirections);
+    lineCounts_ = ReadLineCounters(serial_);
+    Opened(serial_);
     return true;
 }
 
-void MSComm::closeAndForget() {
-    if (port_->isOpen())
-        port_->close();
-    CloseTcp();
-    deviceLost_ = false;
-    emptiedSinceRead_ = false;
-    buffer_.clear();
-    bufferEmptied();
-    echo_.Reset();
-    followEcho();
-    announceOpen(false);
+void MSComm::Opened(QIODevice *line) {
+    line_ = line;
+    emit PortOpenChanged(true);
 }
 
-void MSComm::announceOpen(bool open) {
-    if (open == announcedOpen_)
-        return;
-    announcedOpen_ = open;
-    emit PortOpenChanged(open);
+void MSComm::CloseDevices() {
+    if (serial_->isOpen())
+        serial_->close();
+    tcp_->Close();
+}
+
+void MSComm::CloseAndForget() {
+    const bool announcedOpen = line_ || lost_;
+    line_ = nullptr;
+    lost_ = false;
+    CloseDevices();
+    emptiedSinceRead_ = false;
+    buffer_.clear();
+    BufferEmptied();
+    echo_.Reset();
+    FollowEcho();
+    if (announcedOpen)
+        emit PortOpenChanged(false);
 }
 
 bool MSComm::setInputLen(std::int16_t length) {
@@ -138,25 +137,24 @@ bool MSComm::setInputLen(std::int16_t length) {
 bool MSComm::setInBufferCount(std::int16_t count) {
     if (count != 0)
         return false;
-    if (portOpen() && tcp_) {
-        socket_->readAll(); // what the connection has delivered so far
-    } else if (portOpen()) {
-        port_->clear(QSerialPort::Input);
+    if (line_ == serial_) { // a socket has no buffer of the system's to empty
+        serial_->clear(QSerialPort::Input);
         emptiedSinceRead_ = true;
-        port_->readAll(); // anything Qt still holds
     }
+    if (line_)
+        line_->readAll(); // anything Qt still holds
     buffer_.clear();
-    bufferEmptied();
+    BufferEmptied();
     echo_.Emptied();
-    followEcho();
+    FollowEcho();
     return true;
 }
 
 bool MSComm::setOutBufferCount(std::int16_t count) {
     if (count != 0)
         return false;
-    if (portOpen() && !tcp_) // what a socket was given is on its way already
-        port_->clear(QSerialPort::Output);
+    if (line_ == serial_) // what a socket was given is on its way already
+        serial_->clear(QSerialPort::Output);
     return true;
 }
 
@@ -166,70 +164,68 @@ bool MSComm::setRThreshold(std::int16_t threshold) {
     rThreshold_ = threshold;
     if (threshold == 0 || buffer_.size() < threshold)
         receiveRaised_ = false; // reaching the new threshold raises again
-    postReceiveIfDue();
+    PostReceiveIfDue();
     return true;
 }
 
 bool MSComm::setOutput(const QByteArray &bytes) {
-    if (!portOpen())
+    if (!line_ || line_->write(bytes) != bytes.size())
         return false;
-    if (Line()->write(bytes) != bytes.size())
-        return false;
-    // Hand the request to the driver now, not at the next loop turn.
-    if (tcp_)
-        socket_->flush();
+    // Hand the request to the driver now, not at the next loop turn; QIODevice has no flush.
+    if (line_ == serial_)
+        serial_->flush();
     else
-        port_->flush();
+        tcp_->Socket()->flush();
     echo_.Sent(bytes);
-    followEcho();
+    FollowEcho();
     return true;
 }
 
 QByteArray MSComm::input() {
-    if (portOpen())
-        takeIncoming();
+    TakeIncoming();
     const qsizetype n =
         inputLen_ == 0 ? buffer_.size() : std::min<qsizetype>(inputLen_, buffer_.size());
     QByteArray out = buffer_.first(n);
     buffer_.remove(0, n);
-    bufferEmptied();
-    postReceiveIfDue(); // what InputLen left behind may reach the threshold again
+    BufferEmptied();
+    PostReceiveIfDue(); // what InputLen left behind may reach the threshold again
     return out;
 }
 
-void MSComm::takeIncoming() {
-    if (deviceLost_)
+// The one way in for both devices; nothing is read from a device lost or not in use.
+void MSComm::TakeIncoming() {
+    if (!line_)
         return;
-    const QByteArray chunk = Line()->readAll();
+    const QByteArray chunk = line_->readAll();
     if (chunk.isEmpty())
         return;
     emptiedSinceRead_ = false;
-    postLineErrors();
-    keep(echo_.Take(chunk));
-    followEcho();
-    postReceiveIfDue();
+    PostLineErrors();
+    Keep(echo_.Take(chunk));
+    FollowEcho();
+    PostReceiveIfDue();
 }
 
-void MSComm::keep(const QByteArray &bytes) {
+void MSComm::Keep(const QByteArray &bytes) {
     const qsizetype room = kInBufferSize - buffer_.size();
     buffer_.append(bytes.first(std::min(room, bytes.size())));
     if (bytes.size() > room && !overflowRaised_) {
         overflowRaised_ = true;
-        post(ReceiveOverflow);
+        Post(ReceiveOverflow);
     }
 }
 
 // Each piece held back is a copy still coming: the quiet timer starts again with it.
-void MSComm::followEcho() {
+void MSComm::FollowEcho() {
     if (echo_.Waiting())
         echoQuiet_.start();
     else
         echoQuiet_.stop();
 }
 
-// Every error Qt reports on an open port, in one place.
-void MSComm::handleError(QSerialPort::SerialPortError error) {
-    if (!port_->isOpen() || deviceLost_)
+// Every error Qt reports on the open serial port, in one place.
+void MSComm::HandleError(QSerialPort::SerialPortError error) {
+    if (line_ != serial_)
         return;
     switch (error) {
     case QSerialPort::NoError: // clearError() below reports it again
@@ -243,34 +239,39 @@ void MSComm::handleError(QSerialPort::SerialPortError error) {
             break;
         }
         [[fallthrough]];
-    case QSerialPort::ResourceError:
-        // Unplugged, or the other end of a pseudo-terminal closed. Qt would go on reporting
-        // it in a tight loop, so the port reads closed from now on and is closed once control
-        // is back in the event loop: closing it inside Qt's own notification is not safe. A
-        // reply that had already arrived is still delivered, before the loss.
-        deviceLost_ = true;
-        post(DeviceLost);
-        QMetaObject::invokeMethod(this, &MSComm::closeLost, Qt::QueuedConnection);
+    case QSerialPort::ResourceError: // unplugged, or the other end of a pseudo-terminal closed
+        Lose(serial_);
         break;
     case QSerialPort::WriteError:
-        post(TransmitFault);
+        Post(TransmitFault);
         break;
     default: // open() failures are reported by its result
         break;
     }
-    port_->clearError();
+    serial_->clearError();
 }
 
-// The lost device is closed here, back in the event loop, unless the program closed or
-// opened the port again in the meantime.
-void MSComm::closeLost() {
-    if (!deviceLost_ || !(tcp_ ? connected_ : port_->isOpen()))
+// The device of the open port is gone. Qt would go on reporting it, in a tight loop for a
+// serial port, so the port reads closed from now on and the device is closed once control is
+// back in the event loop: closing it inside Qt's own notification is not safe. What had
+// already arrived is still delivered, before the loss.
+void MSComm::Lose(QIODevice *device) {
+    if (line_ != device)
         return;
-    if (tcp_)
-        CloseTcp();
-    else
-        port_->close();
-    announceOpen(false);
+    TakeIncoming();
+    line_ = nullptr;
+    lost_ = true;
+    Post(DeviceLost);
+    QMetaObject::invokeMethod(this, &MSComm::CloseLost, Qt::QueuedConnection);
+}
+
+// Unless the program closed or opened the port again in the meantime.
+void MSComm::CloseLost() {
+    if (!lost_)
+        return;
+    lost_ = false;
+    CloseDevices();
+    emit PortOpenChanged(false);
 }
 
 std::optional<MSComm::LineCounters> MSComm::ReadLineCounters(QSerialPort *port) {
@@ -291,68 +292,69 @@ std::optional<MSComm::LineCounters> MSComm::ReadLineCounters(QSerialPort *port) 
 std::vector<MSComm::Event> MSComm::LineErrorEvents(const LineCounters &before,
                                                    const LineCounters &after) {
     // The driver's counters only grow (modulo wrap-around), so any change is a new error.
+    constexpr std::pair<std::uint32_t LineCounters::*, Event> kCounted[] = {
+        {&LineCounters::breaks, Break},
+        {&LineCounters::framing, Framing},
+        {&LineCounters::parity, Parity},
+        {&LineCounters::overrun, Overrun},
+    };
     std::vector<Event> events;
-    if (after.breaks != before.breaks)
-        events.push_back(Break);
-    if (after.framing != before.framing)
-        events.push_back(Framing);
-    if (after.parity != before.parity)
-        events.push_back(Parity);
-    if (after.overrun != before.overrun)
-        events.push_back(Overrun);
+    for (const auto &[count, event] : kCounted) {
+        if (after.*count != before.*count)
+            events.push_back(event);
+    }
     return events;
 }
 
 // A damaged byte arrives as data too, so looking after each read catches every error.
-void MSComm::postLineErrors() {
-    if (!lineCounts_)
+void MSComm::PostLineErrors() {
+    if (line_ != serial_ || !lineCounts_)
         return;
-    const auto now = ReadLineCounters(port_);
+    const auto now = ReadLineCounters(serial_);
     if (!now)
         return;
     for (Event event : LineErrorEvents(*lineCounts_, *now))
-        post(event);
+        Post(event);
     lineCounts_ = now;
 }
 
 // The buffer was read or emptied: the next bytes may raise events of their own. A Receive
 // still waiting is judged again when its turn comes.
-void MSComm::bufferEmptied() {
+void MSComm::BufferEmptied() {
     receiveRaised_ = false;
     overflowRaised_ = false;
 }
 
-void MSComm::postReceiveIfDue() {
-    if (!portOpen())
+void MSComm::PostReceiveIfDue() {
+    if (!line_)
         return; // bytes left from a lost device raise nothing new
     if (!receiveRaised_ && rThreshold_ > 0 && buffer_.size() >= rThreshold_) {
         receiveRaised_ = true;
         if (std::find(pending_.begin(), pending_.end(), Receive) == pending_.end())
-            post(Receive);
+            Post(Receive);
     }
 }
 
-void MSComm::post(Event event) {
+void MSComm::Post(Event event) {
     pending_.push_back(event);
-    schedule();
+    Schedule();
 }
 
 void MSComm::setEventsHeld(bool held) {
     held_ = held;
-    schedule();
+    Schedule();
 }
 
-void MSComm::schedule() {
+void MSComm::Schedule() {
     if (scheduled_ || held_ || pending_.empty())
         return;
     scheduled_ = true;
-    QMetaObject::invokeMethod(
-        this, [this] { deliverNext(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &MSComm::DeliverNext, Qt::QueuedConnection);
 }
 
 // A Receive raises OnComm only if the buffer holds the threshold now: bytes emptied or a
 // threshold changed while it waited leave nothing stale to report.
-void MSComm::deliverNext() {
+void MSComm::DeliverNext() {
     scheduled_ = false;
     if (delivering_ || held_ || pending_.empty())
         return;
@@ -366,5 +368,5 @@ void MSComm::deliverNext() {
         emit OnComm();
         delivering_ = false;
     }
-    schedule();
+    Schedule();
 }

@@ -6,13 +6,15 @@
 // InputLen, InBufferCount, OutBufferCount, SThreshold, RThreshold, Output, Input, CommEvent) and
 // raises OnComm on the owner's thread.
 //
+// Opening the port chooses the device, the serial port or the socket (see TcpLine); from then
+// on both go through one path: bytes read into one buffer, events queued, a loss handled once.
+//
 // Its events are delivered from the event loop, one per turn, never from inside the
 // property write that raised them, so OnComm runs between handlers as the window expects.
 // While they are held (a message box is open) they wait and the bytes behind them stay
 // buffered. Beneath them it takes out what an RS-485 adapter that echoes its own
 // transmission hands back (see EchoFilter).
 
-#include <QAbstractSocket>
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
@@ -21,13 +23,12 @@
 
 #include "echofilter.h"
 #include "portdevice.h"
+#include "tcpline.h"
 
 #include <cstdint>
 #include <deque>
 #include <optional>
 #include <vector>
-
-class QTcpSocket;
 
 class MSComm : public QObject {
     Q_OBJECT
@@ -49,15 +50,12 @@ public:
 
     // Bytes kept for the program; what arrives beyond them is dropped and reported.
     static constexpr qsizetype kInBufferSize = 64 * 1024;
-    // How long a network port may take to connect, the name lookup included.
-    static constexpr int kConnectTimeoutMs = 3000;
-
+    static constexpr int kConnectTimeoutMs = TcpLine::kConnectTimeoutMs;
     // Why a network port did not connect; read inside ConnectFailed.
-    enum class ConnectFailure { None, Refused, TimedOut, HostNotFound, Other };
+    using ConnectFailure = TcpLine::Failure;
 
     // place: where the COMn links are looked for.
     explicit MSComm(SettingsPlace place, QObject *parent = nullptr);
-    ~MSComm() override;
 
     // kFirstPort to kLastPort; refused while the port is open.
     bool setCommPort(std::int16_t port);
@@ -74,12 +72,12 @@ public:
     // reads connecting and not open, and either PortOpenChanged(true) or ConnectFailed
     // follows from the event loop, within kConnectTimeoutMs.
     bool setPortOpen(bool open);
-    bool portOpen() const;
-    bool portConnecting() const { return connecting_; }
+    bool portOpen() const { return line_ != nullptr; }
+    bool portConnecting() const { return tcp_->Connecting(); }
     // The address of the last network connect begun ("tcp://HOST:PORT"), and why it failed.
-    QString connectTarget() const { return target_; }
-    ConnectFailure connectFailure() const { return failure_; }
-    QString connectErrorText() const { return failureText_; }
+    QString connectTarget() const { return tcp_->Target(); }
+    ConnectFailure connectFailure() const { return tcp_->LastFailure(); }
+    QString connectErrorText() const { return tcp_->FailureText(); }
 
     // 0 text, 1 binary; input() returns the bytes as they came either way.
     bool setInputMode(std::int16_t mode) { return mode == 0 || mode == 1; }
@@ -134,44 +132,28 @@ signals:
     void ConnectFailed();
 
 private:
-    // The device the port opens: the path given, else where the port number maps to.
-    QString deviceName() const;
-    void takeIncoming();
-    void keep(const QByteArray &bytes);
-    void followEcho();
-    void handleError(QSerialPort::SerialPortError error);
-    void closeLost();
-    bool applySettings();
-    void closeAndForget();
-    void announceOpen(bool open);
-    void bufferEmptied();
-    void postLineErrors();
-    void postReceiveIfDue();
-    void post(Event event);
-    void schedule();
-    void deliverNext();
-    // The network side (mscommtcp.cpp).
-    void ConnectSocket();
-    bool OpenTcp(const QString &address);
-    void CloseTcp();
-    void SocketConnected();
-    void SocketError(QAbstractSocket::SocketError error);
-    void SocketGone();
-    void GiveUpConnect(ConnectFailure why, const QString &text = {});
-    QIODevice *Line() const;
+    bool ApplySettings();
+    void Opened(QIODevice *line);
+    void CloseDevices();
+    void CloseAndForget();
+    void TakeIncoming();
+    void Keep(const QByteArray &bytes);
+    void FollowEcho();
+    void HandleError(QSerialPort::SerialPortError error);
+    void Lose(QIODevice *device);
+    void CloseLost();
+    void BufferEmptied();
+    void PostLineErrors();
+    void PostReceiveIfDue();
+    void Post(Event event);
+    void Schedule();
+    void DeliverNext();
 
     SettingsPlace place_;
-    QSerialPort *port_;
-    QTcpSocket *socket_;
-    bool tcp_ = false;        // the port in use is the socket
-    bool connecting_ = false; // until connected, or until ConnectFailed is emitted
-    bool connected_ = false;  // the socket is connected and not yet closed by us
-    bool failing_ = false;    // a failure is on its way to ConnectFailed
-    quint64 attempt_ = 0;     // a failure of an attempt given up meanwhile is not reported
-    QString target_;
-    ConnectFailure failure_ = ConnectFailure::None;
-    QString failureText_;
-    QTimer connectTimeout_;
+    QSerialPort *serial_;
+    TcpLine *tcp_;
+    QIODevice *line_ = nullptr; // the device of the open port: serial_ or tcp_'s socket
+    bool lost_ = false;         // the device was lost and waits to be closed
     std::int16_t commPort_ = 1;
     QString devicePath_;
     std::int32_t baudRate_ = 9600;
@@ -182,9 +164,7 @@ private:
     QByteArray buffer_;
     bool receiveRaised_ = false; // a Receive is waiting, or was raised, for the bytes buffered
     bool overflowRaised_ = false;
-    bool deviceLost_ = false;       // the port reads closed although Qt has not closed it yet
-    bool emptiedSinceRead_ = false; // see handleError
-    bool announcedOpen_ = false;    // what PortOpenChanged said last
+    bool emptiedSinceRead_ = false; // see HandleError
     std::optional<LineCounters> lineCounts_;
 
     std::deque<Event> pending_; // in the order raised; a Receive is judged when its turn comes
