@@ -109,6 +109,7 @@ void MSComm::CloseDevices() {
 }
 
 void MSComm::CloseAndForget() {
+    // PortOpenChanged said "open" while a device is in use, or lost and not closed yet.
     const bool announcedOpen = line_ || lost_;
     line_ = nullptr;
     lost_ = false;
