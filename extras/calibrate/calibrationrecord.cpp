@@ -1,31 +1,28 @@
 #include "calibrationrecord.h"
 
-#include "extras/record/recordrows.h"
+#include "extras/record/csvfile.h"
 
-#include <QFile>
 #include <QLocale>
 
 namespace calibration {
 namespace {
 
-const char16_t *const kColumns[] = {
-    u"时间",           u"操作员",        u"参考仪器",       u"参考仪器证书编号",
-    u"串口",           u"波特率",        u"设备地址",       u"参考值",
-    u"允许误差(%)",    u"测量时间(s)",   u"调整前系数",     u"调整前偏移量",
-    u"调整前读数个数", u"调整前平均值",  u"调整前标准差",   u"调整前误差(%)",
-    u"调整后系数",     u"调整后偏移量",  u"调整后读数个数", u"调整后平均值",
-    u"调整后标准差",   u"调整后误差(%)", u"结果",           u"状态",
-    u"最后写入",       u"写入记录"};
+// The header; no column holds a comma.
+QStringList Columns() {
+    return QStringLiteral("时间,操作员,参考仪器,参考仪器证书编号,串口,波特率,设备地址,参考值,"
+                          "允许误差(%),测量时间(s),调整前系数,调整前偏移量,调整前读数个数,"
+                          "调整前平均值,调整前标准差,调整前误差(%),调整后系数,调整后偏移量,"
+                          "调整后读数个数,调整后平均值,调整后标准差,调整后误差(%),结果,状态,"
+                          "最后写入,写入记录")
+        .split(u',');
+}
 
 QString Number(double value, int decimals) {
     return QLocale::c().toString(value, 'f', decimals);
 }
 
 void AppendMeasured(QByteArray &row, const Measured &m) {
-    const auto field = [&row](const QString &text) {
-        row += ',';
-        recording::AppendText(row, text);
-    };
+    const auto field = [&row](const QString &text) { csv::AppendField(row, text); };
     field(m.coefficient ? CoefficientText(*m.coefficient) : QString());
     field(m.offset ? QString::number(*m.offset) : QString());
     field(m.stats ? QString::number(m.stats->count) : QString());
@@ -45,24 +42,13 @@ QString LastWriteText(const Record &record) {
 }
 
 QByteArray LogStart() {
-    QByteArray start("\xEF\xBB\xBF");
-    bool first = true;
-    for (const char16_t *column : kColumns) {
-        if (!first)
-            start += ',';
-        first = false;
-        start += QString::fromUtf16(column).toUtf8();
-    }
-    return start + "\r\n";
+    return csv::FileStart(Columns());
 }
 
 QByteArray LogRow(const Record &record) {
     QByteArray row;
-    recording::AppendTime(row, record.started);
-    const auto field = [&row](const QString &text) {
-        row += ',';
-        recording::AppendText(row, text);
-    };
+    csv::AppendTime(row, record.started);
+    const auto field = [&row](const QString &text) { csv::AppendField(row, text); };
     field(record.operatorName);
     field(record.instrument);
     field(record.certificate);
@@ -86,24 +72,7 @@ QByteArray LogRow(const Record &record) {
 }
 
 std::optional<QString> AppendToLog(const QString &path, const Record &record) {
-    QFile file(path);
-    // Unbuffered: the row goes to the operating system whole, in one write.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
-        return file.errorString();
-    const QByteArray start = LogStart();
-    if (file.size() > 0) {
-        QFile existing(path);
-        if (!existing.open(QIODevice::ReadOnly) || existing.read(start.size()) != start)
-            return QStringLiteral("该文件不是本程序的校准记录，未写入");
-    }
-    const QByteArray row = (file.size() == 0 ? start : QByteArray()) + LogRow(record);
-    const qint64 size = file.size();
-    if (file.write(row) != row.size()) {
-        const QString reason = file.errorString();
-        file.resize(size); // whole rows or nothing
-        return reason;
-    }
-    return std::nullopt;
+    return csv::AppendRows(path, Columns(), {LogRow(record)});
 }
 
 } // namespace calibration
