@@ -1,5 +1,6 @@
 #include "findmoduledialog.h"
 
+#include "extras/toolwindow.h"
 #include "searchreasons.h"
 
 #include <QCloseEvent>
@@ -7,14 +8,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *parent)
     : QWidget(parent, Qt::Window), search_(new ModuleSearch(std::move(candidates), this)) {
-    setObjectName(QStringLiteral("FindModuleDialog"));
-    setWindowTitle(QStringLiteral("查找模块"));
-    setAccessibleName(QStringLiteral("查找模块"));
+    toolwindow::Prepare(*this, QStringLiteral("FindModuleDialog"), QStringLiteral("查找模块"));
     setAttribute(Qt::WA_DeleteOnClose);
 
     status = new QLabel(QStringLiteral("准备查找…"), this);
@@ -33,11 +31,9 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
     report->setTabChangesFocus(true);
     report->setMinimumHeight(160);
     report->setVisible(false);
-    useButton = new QPushButton(QStringLiteral("使用此设置"), this);
-    useButton->setAccessibleName(QStringLiteral("使用此设置"));
+    useButton = toolwindow::Button(this, QStringLiteral("使用此设置"));
     useButton->setEnabled(false);
-    cancelButton = new QPushButton(QStringLiteral("取消"), this);
-    cancelButton->setAccessibleName(QStringLiteral("取消"));
+    cancelButton = toolwindow::Button(this, QStringLiteral("取消"));
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -54,8 +50,6 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
     connect(search_, &ModuleSearch::Finished, this, &FindModuleDialog::ShowFinished);
     connect(useButton, &QPushButton::clicked, this, [this] { emit UseRequested(result_); });
     connect(cancelButton, &QPushButton::clicked, this, &QWidget::close);
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 void FindModuleDialog::Start() {

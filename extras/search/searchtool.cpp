@@ -5,30 +5,30 @@
 
 #include "app/frmMain.h"
 #include "app/linelease.h"
+#include "extras/toolwindow.h"
 #include "findmoduledialog.h"
 #include "modulesearch.h"
 
 SearchTool::SearchTool(frmMain &window) : QObject(&window), window_(window) {}
 
 void SearchTool::Open() {
-    if (dialog_) {
-        dialog_->raise();
-        dialog_->activateWindow();
-        return;
-    }
-    frmMain &w = window_;
-    // The search opens the devices itself: the window's port is closed while it runs.
-    if (const auto refusal =
-            w.Lease->Take(this, QStringLiteral("查找模块"), LineLease::Need::Device)) {
-        w.MsgBox(*refusal, MsgIcon::Warning, QStringLiteral("系统提示"));
-        return;
-    }
-    dialog_ = new FindModuleDialog(SearchCandidates(w.Place()), &w);
-    connect(dialog_, &FindModuleDialog::UseRequested, this, &SearchTool::UseFound);
-    connect(dialog_, &FindModuleDialog::Closed, this, [this] { window_.Lease->GiveBack(this); });
-    dialog_->show();
-    dialog_->activateWindow();
-    dialog_->Start();
+    const bool running = dialog_;
+    toolwindow::ShowOrMake(dialog_.data(), [this]() -> FindModuleDialog * {
+        frmMain &w = window_;
+        // The search opens the devices itself: the window's port is closed while it runs.
+        if (const auto refusal =
+                w.Lease->Take(this, QStringLiteral("查找模块"), LineLease::Need::Device)) {
+            w.MsgBox(*refusal, MsgIcon::Warning, QStringLiteral("系统提示"));
+            return nullptr;
+        }
+        dialog_ = new FindModuleDialog(SearchCandidates(w.Place()), &w);
+        connect(dialog_, &FindModuleDialog::UseRequested, this, &SearchTool::UseFound);
+        connect(dialog_, &FindModuleDialog::Closed, this,
+                [this] { window_.Lease->GiveBack(this); });
+        return dialog_;
+    });
+    if (!running && dialog_)
+        dialog_->Start(); // once shown, so that the focus lands where it puts it
 }
 
 void SearchTool::UseFound(const SearchResult &result) {
