@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
 
 namespace toolwindow {
@@ -22,9 +23,10 @@ QPushButton *Button(QWidget *parent, const QString &text) {
 }
 
 std::pair<QLabel *, QLineEdit *> LabelledBox(QWidget *parent, const QString &caption,
-                                             const QString &name, bool readOnly) {
+                                             bool readOnly) {
     auto *box = new QLineEdit(parent);
-    box->setAccessibleName(name);
+    static const QRegularExpression mnemonic(QStringLiteral(R"(\(&.\))"));
+    box->setAccessibleName(QString(caption).remove(mnemonic));
     box->setReadOnly(readOnly);
     auto *label = new QLabel(caption + u':', parent);
     label->setBuddy(box);

@@ -37,9 +37,10 @@ template <typename T, typename Make> T *ShowOne(QWidget &parent, Make make) {
 
 // A button named by its text without the mnemonic's "&".
 QPushButton *Button(QWidget *parent, const QString &text);
-// A box named `name` and its label, "caption:", which focuses the box by its mnemonic.
+// A box and its label, "caption:", which focuses the box by its mnemonic; the box is named
+// by the caption without the mnemonic ("参考值" for "参考值(&R)").
 std::pair<QLabel *, QLineEdit *> LabelledBox(QWidget *parent, const QString &caption,
-                                             const QString &name, bool readOnly);
+                                             bool readOnly);
 // Only a changed text is set: setting a line edit repaints it, and the figures refresh often.
 void ShowText(QLineEdit *box, const QString &text);
 

@@ -26,7 +26,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <tuple>
 
 namespace {
 
@@ -117,11 +116,9 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
         {&min_, u"最小值"}, {&max_, u"最大值"}, {&mean_, u"平均值"}, {&last_, u"最新值"}};
     int column = 0;
     for (auto [box, name] : boxes) {
-        const QString text = QString::fromUtf16(name);
-        QLabel *label;
-        std::tie(label, *box) = toolwindow::LabelledBox(this, text, text, true);
+        const auto [label, made] = toolwindow::LabelledBox(this, QString::fromUtf16(name), true);
         stats->addWidget(label, 0, column++);
-        stats->addWidget(*box, 0, column++);
+        stats->addWidget(*box = made, 0, column++);
     }
 
     auto *layout = new QVBoxLayout(this);
