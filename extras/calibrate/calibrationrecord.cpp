@@ -33,6 +33,19 @@ void AppendMeasured(QByteArray &row, const Measured &m) {
 
 } // namespace
 
+QString MeasuredText(const Measured &m) {
+    QString text;
+    if (m.coefficient)
+        text += QStringLiteral("系数 %1，").arg(CoefficientText(*m.coefficient));
+    if (m.stats)
+        text += QStringLiteral("%1 个读数，平均值 %2，标准差 %3，")
+                    .arg(m.stats->count)
+                    .arg(Number(m.stats->mean, 3), Number(m.stats->deviation, 3));
+    if (m.errorPercent)
+        text += QStringLiteral("误差 %1").arg(PercentText(*m.errorPercent));
+    return text;
+}
+
 QString LastWriteText(const Record &record) {
     if (record.writes.empty())
         return QStringLiteral("未写入任何内容");

@@ -39,6 +39,8 @@ struct Record {
     bool passed = false;
 };
 
+// "系数 1.0000，40 个读数，平均值 950.000，标准差 0.000，误差 -5.00 %", of what is known.
+QString MeasuredText(const Measured &m);
 // "最后写入：量程缩放系数 1.0526（已确认）", or that nothing was written.
 QString LastWriteText(const Record &record);
 
