@@ -61,26 +61,22 @@ QByteArray LogStart() {
 QByteArray LogRow(const Record &record) {
     QByteArray row;
     csv::AppendTime(row, record.started);
-    const auto field = [&row](const QString &text) { csv::AppendField(row, text); };
-    field(record.operatorName);
-    field(record.instrument);
-    field(record.certificate);
-    field(record.port);
-    field(record.rate);
-    field(record.device);
-    field(QLocale::c().toString(record.reference, 'g', 10));
-    field(QLocale::c().toString(record.tolerance, 'g', 10));
-    field(QString::number(record.seconds));
+    const QLocale c = QLocale::c();
+    for (const QString &field :
+         {record.operatorName, record.instrument, record.certificate, record.port, record.rate,
+          record.device, c.toString(record.reference, 'g', 10),
+          c.toString(record.tolerance, 'g', 10), QString::number(record.seconds)})
+        csv::AppendField(row, field);
     AppendMeasured(row, record.asFound);
     AppendMeasured(row, record.asLeft);
-    field(record.passed ? QStringLiteral("合格") : QStringLiteral("不合格"));
-    field(record.status);
-    field(LastWriteText(record));
     QStringList writes;
     for (const Write &w : record.writes)
         writes << w.time.toString(Qt::ISODate) + u' ' + w.what +
                       (w.confirmed ? QStringLiteral("（已确认）") : QStringLiteral("（未确认）"));
-    field(writes.join(QStringLiteral("; ")));
+    for (const QString &field :
+         {record.passed ? QStringLiteral("合格") : QStringLiteral("不合格"), record.status,
+          LastWriteText(record), writes.join(QStringLiteral("; "))})
+        csv::AppendField(row, field);
     return row + "\r\n";
 }
 

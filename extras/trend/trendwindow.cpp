@@ -71,7 +71,7 @@ protected:
     }
 };
 
-TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
+TrendWindow::TrendWindow(frmMain &window) : QWidget(&window, Qt::Window), window_(window) {
     toolwindow::Prepare(*this, QStringLiteral("TrendWindow"), QStringLiteral("趋势图"));
     resize(720, 520);
 
@@ -136,6 +136,8 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     connect(span_, &QComboBox::currentIndexChanged, this, &TrendWindow::Refresh);
     connect(export_, &QPushButton::clicked, this, &TrendWindow::ChooseExportFile);
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
+    connect(&window, &frmMain::ReadingDecoded, this, &TrendWindow::AddReading);
+    connect(&window, &frmMain::WriteConfirmed, this, &TrendWindow::AddMarker);
 }
 
 void TrendWindow::AddReading(const modbus::Reading &reading) {
@@ -223,7 +225,8 @@ void TrendWindow::ChooseExportFile() {
     if (path.isEmpty())
         return;
     if (!ExportPng(path))
-        emit Message(QStringLiteral("无法保存图片: %1").arg(QDir::toNativeSeparators(path)));
+        window_.MsgBox(QStringLiteral("无法保存图片: %1").arg(QDir::toNativeSeparators(path)),
+                       MsgIcon::Warning);
 }
 
 void TrendWindow::showEvent(QShowEvent *event) {
@@ -240,11 +243,7 @@ void TrendWindow::hideEvent(QHideEvent *event) {
 // Closing it hides it; it goes on collecting, so opening it again shows what came since.
 TrendWindow *TrendWindow::Open(frmMain &window) {
     return toolwindow::ShowOne<TrendWindow>(window, [&window] {
-        auto *trend = new TrendWindow(&window);
-        connect(&window, &frmMain::ReadingDecoded, trend, &TrendWindow::AddReading);
-        connect(&window, &frmMain::WriteConfirmed, trend, &TrendWindow::AddMarker);
-        connect(trend, &TrendWindow::Message, &window,
-                [&window](const QString &text) { window.MsgBox(text, MsgIcon::Warning); });
+        auto *trend = new TrendWindow(window);
         const QRect frame = window.frameGeometry();
         QRect place(frame.topRight() + QPoint(1, 0), trend->size());
         if (const QScreen *s = window.screen()) {
