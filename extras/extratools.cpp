@@ -4,7 +4,7 @@
 #include "app/frmMain.h"
 #include "calibrate/calibrationwindow.h"
 #include "record/recordtool.h"
-#include "search/searchtool.h"
+#include "search/findmoduledialog.h"
 #include "trend/trendwindow.h"
 
 #include <QAction>
@@ -12,12 +12,11 @@
 #include <QMessageBox>
 
 ExtraTools::ExtraTools(frmMain &window)
-    : QObject(&window), window_(window), record_(new RecordTool(window)),
-      search_(new SearchTool(window)) {
+    : QObject(&window), window_(window), record_(new RecordTool(window)) {
     tools_ = window.ToolsMenu;
     // One line a tool, in the order the menu lists them.
     AddTool(QStringLiteral("查找模块…"), QKeySequence(Qt::CTRL | Qt::Key_F),
-            [this] { search_->Open(); });
+            [this] { FindModuleDialog::Open(window_); });
     QAction *record = AddTool(QStringLiteral("开始记录…"), QKeySequence(Qt::CTRL | Qt::Key_R),
                               [this] { record_->Toggle(); });
     connect(record_, &RecordTool::RecordingChanged, record, [record](bool recording) {

@@ -12,7 +12,6 @@ class QAction;
 class QKeySequence;
 class QMenu;
 class RecordTool;
-class SearchTool;
 class frmMain;
 
 class ExtraTools : public QObject {
@@ -23,7 +22,6 @@ public:
 
     QMenu *Menu() const { return tools_; }
     RecordTool &Recording() const { return *record_; }
-    SearchTool &Search() const { return *search_; }
 
 private:
     QAction *AddTool(const QString &text, const QKeySequence &keys, std::function<void()> open);
@@ -32,5 +30,4 @@ private:
     frmMain &window_;
     QMenu *tools_;
     RecordTool *record_;
-    SearchTool *search_;
 };

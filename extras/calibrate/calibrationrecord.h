@@ -39,14 +39,17 @@ struct Record {
     bool passed = false;
 };
 
+// "系数 1.0000，40 个读数，平均值 950.000，标准差 0.000，误差 -5.00 %", of what is known.
+QString MeasuredText(const Measured &m);
 // "最后写入：量程缩放系数 1.0526（已确认）", or that nothing was written.
 QString LastWriteText(const Record &record);
 
 // The log's start (byte-order mark and header) and one row of it.
 QByteArray LogStart();
 QByteArray LogRow(const Record &record);
-// Appends the row to the log at path, starting the file when it is new. The reason it
-// could not, or nothing; a file that is not this log is left as it is.
+// Appends the row to the log at path as a recording's rows are appended (csvfile.h),
+// starting the file when it is new, and syncs it. The reason it could not, or nothing; a
+// file that is not this log is left as it is.
 std::optional<QString> AppendToLog(const QString &path, const Record &record);
 
 // Writes the certificate; the reason it could not, or nothing.

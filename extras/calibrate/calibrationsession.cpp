@@ -21,6 +21,10 @@ CalibrationSession::~CalibrationSession() {
     Stop();
 }
 
+std::optional<QString> CalibrationSession::Refusal() const {
+    return lease_ ? lease_->Refusal(this) : std::nullopt;
+}
+
 bool CalibrationSession::PortOpen() const {
     return window_.MSComm1 && window_.MSComm1->portOpen();
 }
@@ -70,11 +74,17 @@ void CalibrationSession::ClearWait() {
     waiting_.clear();
 }
 
-void CalibrationSession::PausePolling(std::function<void()> then) {
+void CalibrationSession::PausePolling(std::function<void(std::uint8_t station)> send) {
     const bool wasRunning = std::exchange(settleNext_, false) || window_.Timer2->isActive();
     window_.StopPolling();
     settle_.disconnect(this);
-    connect(&settle_, &QTimer::timeout, this, std::move(then));
+    connect(&settle_, &QTimer::timeout, this, [this, send = std::move(send)] {
+        const auto station = window_.StationAddress();
+        if (!PortOpen() || !station)
+            Fail(station ? QStringLiteral("串口未打开") : QStringLiteral("设备地址格式有误"));
+        else
+            send(*station);
+    });
     settle_.start(wasRunning ? kSettleMs : 0);
 }
 
@@ -89,12 +99,7 @@ bool CalibrationSession::ResumePolling() {
 
 void CalibrationSession::ReadParameter(std::int16_t index,
                                        std::function<void(std::uint16_t)> done) {
-    PausePolling([this, index, done = std::move(done)] {
-        const auto station = window_.StationAddress();
-        if (!PortOpen() || !station) {
-            Fail(station ? QStringLiteral("串口未打开") : QStringLiteral("设备地址格式有误"));
-            return;
-        }
+    PausePolling([this, index, done = std::move(done)](std::uint8_t station) {
         waiting_.push_back(connect(&window_, &frmMain::ParameterDecoded, this,
                                    [this, index, done](std::int16_t i, std::uint16_t value) {
                                        if (i != index)
@@ -105,7 +110,7 @@ void CalibrationSession::ReadParameter(std::int16_t index,
         Wait(kReplyTimeoutMs, index == 0 ? QStringLiteral("读取量程缩放系数时模块无应答")
                                          : QStringLiteral("读取偏移量时模块无应答"));
         // The module's parameters sit from register 4 on.
-        window_.ReadParameter(index, *station, 0x03, static_cast<std::uint8_t>(4 + index));
+        window_.ReadParameter(index, station, 0x03, static_cast<std::uint8_t>(4 + index));
     });
 }
 
@@ -163,12 +168,7 @@ void CalibrationSession::Measure(int seconds,
 void CalibrationSession::WriteCoefficient(std::uint16_t value, std::function<void()> done) {
     if (!Begin())
         return;
-    PausePolling([this, value, done = std::move(done)] {
-        const auto station = window_.StationAddress();
-        if (!PortOpen() || !station) {
-            Fail(station ? QStringLiteral("串口未打开") : QStringLiteral("设备地址格式有误"));
-            return;
-        }
+    PausePolling([this, value, done = std::move(done)](std::uint8_t station) {
         waiting_.push_back(connect(&window_, &frmMain::WriteConfirmed, this,
                                    [this, value, done](const modbus::WriteChange &change) {
                                        if (change.kind != modbus::WriteChange::Kind::Parameter ||
@@ -179,6 +179,6 @@ void CalibrationSession::WriteCoefficient(std::uint16_t value, std::function<voi
                                    }));
         Wait(kReplyTimeoutMs, QStringLiteral("模块未确认写入"));
         emit WriteSent(value);
-        window_.WriteParameter(0, *station, value);
+        window_.WriteParameter(0, station, value);
     });
 }

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class LineLease;
@@ -30,6 +31,8 @@ public:
     ~CalibrationSession() override;
 
     bool Busy() const { return busy_; }
+    // Why a step could not take the line now (another tool holds it), or nothing.
+    std::optional<QString> Refusal() const;
     // The readings of the measurement under way.
     const std::vector<calibration::Sample> &Samples() const { return samples_; }
 
@@ -55,8 +58,9 @@ private:
     bool Begin();
     void End();
     void Fail(const QString &reason);
-    // Runs `then` once no poll is on the line.
-    void PausePolling(std::function<void()> then);
+    // Sends through `send` once no poll is on the line, to the station in the window's
+    // address box; fails instead when the port is closed or the address is wrong.
+    void PausePolling(std::function<void(std::uint8_t station)> send);
     bool ResumePolling();
     void ReadParameter(std::int16_t index, std::function<void(std::uint16_t)> done);
     void Wait(int ms, const QString &reasonIfNothing);

@@ -10,6 +10,8 @@
 #include <QPdfWriter>
 #include <QTextDocument>
 
+#include <functional>
+
 namespace calibration {
 namespace {
 
@@ -27,48 +29,40 @@ QString PdfFace() {
     return {};
 }
 
-QString Escaped(const QString &text) {
-    return text.toHtmlEscaped();
+// A row: its name, then a cell a value.
+QString Row(const QString &name, const QStringList &values) {
+    QString html =
+        QStringLiteral("<tr><th align=left>") + name.toHtmlEscaped() + QStringLiteral("</th>");
+    for (const QString &value : values)
+        html += QStringLiteral("<td>") + value.toHtmlEscaped() + QStringLiteral("</td>");
+    return html + QStringLiteral("</tr>");
 }
 
-QString Cell(const QString &text) {
-    return QStringLiteral("<td>") + Escaped(text) + QStringLiteral("</td>");
-}
-
-QString Row(const QString &name, const QString &value) {
-    return QStringLiteral("<tr><th align=left>") + Escaped(name) + QStringLiteral("</th>") +
-           Cell(value) + QStringLiteral("</tr>");
-}
-
-QString Figure(const std::optional<double> &value, int decimals) {
-    return value ? QLocale::c().toString(*value, 'f', decimals) : QStringLiteral("—");
+// What is known, as `text` gives it, or a dash.
+template <typename T, typename F> QString Shown(const std::optional<T> &value, F text) {
+    return value ? text(*value) : QStringLiteral("—");
 }
 
 QString MeasuredRows(const Record &r) {
-    const auto coefficient = [](const Measured &m) {
-        return m.coefficient ? CoefficientText(*m.coefficient) : QStringLiteral("—");
-    };
-    const auto offset = [](const Measured &m) {
-        return m.offset ? QString::number(*m.offset) : QStringLiteral("—");
-    };
-    const auto stat = [](const Measured &m, double Stats::*field) {
-        return m.stats ? std::optional<double>(*m.stats.*field) : std::nullopt;
-    };
-    const auto error = [](const Measured &m) {
-        return m.errorPercent ? PercentText(*m.errorPercent) : QStringLiteral("—");
-    };
+    const auto number = [](double value) { return QLocale::c().toString(value, 'f', 3); };
+    const std::pair<const char16_t *, std::function<QString(const Measured &)>> rows[] = {
+        {u"量程缩放系数", [](const Measured &m) { return Shown(m.coefficient, CoefficientText); }},
+        {u"偏移量",
+         [](const Measured &m) {
+             return Shown(m.offset, [](std::uint16_t v) { return QString::number(v); });
+         }},
+        {u"平均值",
+         [&](const Measured &m) {
+             return Shown(m.stats, [&](const Stats &s) { return number(s.mean); });
+         }},
+        {u"标准差",
+         [&](const Measured &m) {
+             return Shown(m.stats, [&](const Stats &s) { return number(s.deviation); });
+         }},
+        {u"误差", [](const Measured &m) { return Shown(m.errorPercent, PercentText); }}};
     QString html = QStringLiteral("<tr><th></th><th>调整前</th><th>调整后</th></tr>");
-    const auto line = [&html](const QString &name, const QString &found, const QString &left) {
-        html += QStringLiteral("<tr><th align=left>") + Escaped(name) + QStringLiteral("</th>") +
-                Cell(found) + Cell(left) + QStringLiteral("</tr>");
-    };
-    line(QStringLiteral("量程缩放系数"), coefficient(r.asFound), coefficient(r.asLeft));
-    line(QStringLiteral("偏移量"), offset(r.asFound), offset(r.asLeft));
-    line(QStringLiteral("平均值"), Figure(stat(r.asFound, &Stats::mean), 3),
-         Figure(stat(r.asLeft, &Stats::mean), 3));
-    line(QStringLiteral("标准差"), Figure(stat(r.asFound, &Stats::deviation), 3),
-         Figure(stat(r.asLeft, &Stats::deviation), 3));
-    line(QStringLiteral("误差"), error(r.asFound), error(r.asLeft));
+    for (const auto &[name, text] : rows)
+        html += Row(QString::fromUtf16(name), {text(r.asFound), text(r.asLeft)});
     return html;
 }
 
@@ -84,35 +78,37 @@ std::optional<QString> WriteCertificate(const QString &path, const Record &r) {
 
     const auto count = [](const Measured &m) { return m.stats ? m.stats->count : 0; };
     QString html = QStringLiteral("<h2 align=center>校准证书</h2><table cellpadding=3>");
-    html +=
-        Row(QStringLiteral("日期时间"), r.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    html += Row(QStringLiteral("程序版本"), r.version);
-    html += Row(QStringLiteral("串口"), r.port);
-    html += Row(QStringLiteral("波特率"), r.rate);
-    html += Row(QStringLiteral("设备地址"), r.device);
-    html += Row(QStringLiteral("操作员"), r.operatorName);
-    html += Row(QStringLiteral("参考仪器"), r.instrument);
-    html += Row(QStringLiteral("参考仪器证书编号"), r.certificate);
-    html += Row(QStringLiteral("参考值"), QLocale::c().toString(r.reference, 'g', 10));
-    html += Row(QStringLiteral("允许误差"),
-                QLocale::c().toString(r.tolerance, 'g', 10) + QStringLiteral(" %"));
-    html += Row(QStringLiteral("测量时间"), QString::number(r.seconds) + QStringLiteral(" s"));
-    html += Row(QStringLiteral("读数个数"),
-                QStringLiteral("调整前 %1，调整后 %2").arg(count(r.asFound)).arg(count(r.asLeft)));
+    const QLocale c = QLocale::c();
+    const std::pair<const char16_t *, QString> about[] = {
+        {u"日期时间", r.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
+        {u"程序版本", r.version},
+        {u"串口", r.port},
+        {u"波特率", r.rate},
+        {u"设备地址", r.device},
+        {u"操作员", r.operatorName},
+        {u"参考仪器", r.instrument},
+        {u"参考仪器证书编号", r.certificate},
+        {u"参考值", c.toString(r.reference, 'g', 10)},
+        {u"允许误差", c.toString(r.tolerance, 'g', 10) + QStringLiteral(" %")},
+        {u"测量时间", QString::number(r.seconds) + QStringLiteral(" s")},
+        {u"读数个数",
+         QStringLiteral("调整前 %1，调整后 %2").arg(count(r.asFound)).arg(count(r.asLeft))}};
+    for (const auto &[name, value] : about)
+        html += Row(QString::fromUtf16(name), {value});
     html += QStringLiteral("</table><br><table border=1 cellspacing=0 cellpadding=4>");
     html += MeasuredRows(r);
     html += QStringLiteral("</table><h3>结果：") +
             (r.passed ? QStringLiteral("合格") : QStringLiteral("不合格")) +
-            QStringLiteral("</h3><p>") + Escaped(r.status) + QStringLiteral("</p>");
+            QStringLiteral("</h3><p>") + r.status.toHtmlEscaped() + QStringLiteral("</p>");
     html += QStringLiteral("<p><b>写入记录</b></p><ul>");
     if (r.writes.empty())
         html += QStringLiteral("<li>未写入任何内容</li>");
     for (const Write &w : r.writes)
-        html +=
-            QStringLiteral("<li>") +
-            Escaped(w.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + w.what +
-                    (w.confirmed ? QStringLiteral("（已确认）") : QStringLiteral("（未确认）"))) +
-            QStringLiteral("</li>");
+        html += QStringLiteral("<li>") +
+                (w.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + w.what +
+                 (w.confirmed ? QStringLiteral("（已确认）") : QStringLiteral("（未确认）")))
+                    .toHtmlEscaped() +
+                QStringLiteral("</li>");
     html += QStringLiteral("</ul>");
 
     QTextDocument document;

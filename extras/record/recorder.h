@@ -6,11 +6,11 @@
 // or the file gone from its place, stops the recording, cuts off the part of a row that
 // got in, and is reported once.
 
+#include "csvfile.h"
 #include "modbus/reading.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -28,10 +28,10 @@ public:
     // first, a file that is not a recording is refused. The reason it cannot, or nothing
     // when it records.
     std::optional<QString> Start(const QString &path);
-    bool IsRecording() const { return file_.isOpen(); }
+    bool IsRecording() const { return file_.IsOpen(); }
     // Syncs and closes the file.
     void Stop();
-    QString Path() const { return file_.fileName(); }
+    QString Path() const { return file_.Path(); }
 
     // Appends one row (see recordrows.h), at the local time of the reading or the write.
     void AddReading(const modbus::Reading &reading);
@@ -42,16 +42,11 @@ signals:
     void Failed(const QString &path, const QString &reason);
 
 private:
-    // The row whole, or the file as it was before it and error_ set.
-    bool Append(const QByteArray &row);
-    bool Sync();
-    bool StillThere();
+    void Append(const QByteArray &row);
     QDateTime LocalTime(qint64 msecsSinceEpoch);
-    void Fail();
+    void Fail(const QString &reason);
 
-    QFile file_;
-    qint64 size_ = 0; // where the next row starts
-    QString error_;   // why the last write or sync failed
+    csv::AppendFile file_;
     qint64 offsetMinute_ = -1;
     int offset_ = 0; // seconds east of UTC in that minute
     QTimer syncTimer_;

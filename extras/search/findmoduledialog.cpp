@@ -1,5 +1,8 @@
 #include "findmoduledialog.h"
 
+#include "app/frmMain.h"
+#include "app/linelease.h"
+#include "extras/toolwindow.h"
 #include "searchreasons.h"
 
 #include <QCloseEvent>
@@ -7,14 +10,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 
-FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *parent)
-    : QWidget(parent, Qt::Window), search_(new ModuleSearch(std::move(candidates), this)) {
-    setObjectName(QStringLiteral("FindModuleDialog"));
-    setWindowTitle(QStringLiteral("查找模块"));
-    setAccessibleName(QStringLiteral("查找模块"));
+FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, frmMain &window)
+    : QWidget(&window, Qt::Window), window_(window),
+      search_(new ModuleSearch(std::move(candidates), this)) {
+    toolwindow::Prepare(*this, QStringLiteral("FindModuleDialog"), QStringLiteral("查找模块"));
     setAttribute(Qt::WA_DeleteOnClose);
 
     status = new QLabel(QStringLiteral("准备查找…"), this);
@@ -33,11 +34,9 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
     report->setTabChangesFocus(true);
     report->setMinimumHeight(160);
     report->setVisible(false);
-    useButton = new QPushButton(QStringLiteral("使用此设置"), this);
-    useButton->setAccessibleName(QStringLiteral("使用此设置"));
+    useButton = toolwindow::Button(this, QStringLiteral("使用此设置"));
     useButton->setEnabled(false);
-    cancelButton = new QPushButton(QStringLiteral("取消"), this);
-    cancelButton->setAccessibleName(QStringLiteral("取消"));
+    cancelButton = toolwindow::Button(this, QStringLiteral("取消"));
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -52,15 +51,32 @@ FindModuleDialog::FindModuleDialog(QList<SearchCandidate> candidates, QWidget *p
 
     connect(search_, &ModuleSearch::Trying, this, &FindModuleDialog::ShowTrying);
     connect(search_, &ModuleSearch::Finished, this, &FindModuleDialog::ShowFinished);
-    connect(useButton, &QPushButton::clicked, this, [this] { emit UseRequested(result_); });
+    connect(useButton, &QPushButton::clicked, this, &FindModuleDialog::UseFound);
     connect(cancelButton, &QPushButton::clicked, this, &QWidget::close);
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
-void FindModuleDialog::Start() {
-    cancelButton->setFocus();
-    search_->Start();
+FindModuleDialog *FindModuleDialog::Open(frmMain &window) {
+    // One that is closed is on its way out: a new search starts.
+    auto *open = window.findChild<FindModuleDialog *>(QString(), Qt::FindDirectChildrenOnly);
+    if (open && !open->isVisible())
+        open = nullptr;
+    auto *shown = toolwindow::ShowOrMake(open, [&window]() -> FindModuleDialog * {
+        auto *made = new FindModuleDialog(SearchCandidates(window.Place()), window);
+        // The search opens the devices itself: the window's port is closed while it runs, and
+        // opened again when the dialog closes.
+        const auto refusal =
+            window.Lease->Take(made, QStringLiteral("查找模块"), LineLease::Need::Device, made);
+        if (!refusal)
+            return made;
+        delete made;
+        window.MsgBox(*refusal, MsgIcon::Warning, QStringLiteral("系统提示"));
+        return nullptr;
+    });
+    if (shown && shown != open) { // once shown, so that the focus lands on "取消"
+        shown->cancelButton->setFocus();
+        shown->search_->Start();
+    }
+    return shown;
 }
 
 void FindModuleDialog::ShowTrying(const SearchCandidate &candidate, std::int16_t rate, int step) {
@@ -95,8 +111,20 @@ void FindModuleDialog::ShowFinished(const SearchResult &result) {
     useButton->setFocus();
 }
 
+void FindModuleDialog::UseFound() {
+    const FoundPort found = PortForFound(result_.where, window_.Place());
+    if (found.port == 0) {
+        window_.MsgBox(QStringLiteral("没有可用于该设备的串口号：") + found.message,
+                       MsgIcon::Warning, QStringLiteral("系统提示"));
+        return;
+    }
+    window_.Lease->KeepPort();
+    window_.UseSettings(static_cast<std::int16_t>(found.port), result_.rate,
+                        static_cast<std::uint8_t>(result_.address));
+    close();
+}
+
 void FindModuleDialog::closeEvent(QCloseEvent *event) {
-    search_->Cancel(); // closes the device; nothing when the search is over
-    emit Closed();
+    search_->Cancel(); // closes the device before the window's port opens again
     event->accept();
 }

@@ -90,20 +90,17 @@ void TrendStore::Coarsen() {
     }
 }
 
-template <typename F> void TrendStore::Visit(qint64 from, qint64 to, F f) const {
+template <typename B, typename P>
+void TrendStore::Scan(qint64 from, qint64 to, B bucket, P point) const {
     const qint64 width = bucketMs_;
     auto b = std::partition_point(buckets_.begin(), buckets_.end(),
                                   [&](const Bucket &x) { return x.start + width <= from; });
-    for (; b != buckets_.end() && b->start <= to; ++b) {
-        const bool minFirst = b->tMin <= b->tMax;
-        f(minFirst ? b->tMin : b->tMax, minFirst ? b->min : b->max);
-        if (b->tMin != b->tMax)
-            f(minFirst ? b->tMax : b->tMin, minFirst ? b->max : b->min);
-    }
+    for (; b != buckets_.end() && b->start <= to; ++b)
+        bucket(*b);
     auto p = std::partition_point(recent_.begin(), recent_.end(),
                                   [&](const Point &x) { return x.t < from; });
     for (; p != recent_.end() && p->t <= to; ++p)
-        f(p->t, p->v);
+        point(*p);
 }
 
 std::optional<Stats> TrendStore::StatsOf(qint64 from, qint64 to) const {
@@ -116,15 +113,12 @@ std::optional<Stats> TrendStore::StatsOf(qint64 from, qint64 to) const {
         s.count += count;
         sum += part;
     };
-    const qint64 width = bucketMs_;
-    auto b = std::partition_point(buckets_.begin(), buckets_.end(),
-                                  [&](const Bucket &x) { return x.start + width <= from; });
-    for (; b != buckets_.end() && b->start <= to; ++b)
-        take(b->min, b->max, b->sum, b->count, b->tMin > b->tMax ? b->min : b->max);
-    auto p = std::partition_point(recent_.begin(), recent_.end(),
-                                  [&](const Point &x) { return x.t < from; });
-    for (; p != recent_.end() && p->t <= to; ++p)
-        take(p->v, p->v, p->v, 1, p->v);
+    Scan(
+        from, to,
+        [&](const Bucket &b) {
+            take(b.min, b.max, b.sum, b.count, b.tMin > b.tMax ? b.min : b.max);
+        },
+        [&](const Point &p) { take(p.v, p.v, p.v, 1, p.v); });
     if (!s.count)
         return std::nullopt;
     s.mean = sum / double(s.count);
@@ -147,7 +141,7 @@ QList<QPointF> TrendStore::Envelope(qint64 from, qint64 to, int columns) const {
         if (a.t != b.t || a.v != b.v)
             out.append(QPointF(double(b.t), b.v));
     };
-    Visit(from, to, [&](qint64 t, double v) {
+    const auto visit = [&](qint64 t, double v) {
         const auto c = static_cast<qint64>(double(std::max(t, from) - from) / slice);
         if (c != column) {
             flush();
@@ -159,7 +153,17 @@ QList<QPointF> TrendStore::Envelope(qint64 from, qint64 to, int columns) const {
             lo = {t, v};
         if (v > hi.v)
             hi = {t, v};
-    });
+    };
+    // Every point and bucket extreme in the span, in time order.
+    Scan(
+        from, to,
+        [&](const Bucket &b) {
+            const bool minFirst = b.tMin <= b.tMax;
+            visit(minFirst ? b.tMin : b.tMax, minFirst ? b.min : b.max);
+            if (b.tMin != b.tMax)
+                visit(minFirst ? b.tMax : b.tMin, minFirst ? b.max : b.min);
+        },
+        [&](const Point &p) { visit(p.t, p.v); });
     flush();
     return out;
 }

@@ -77,8 +77,9 @@ public:
 private:
     void Age(const Point &p);
     void Coarsen();
-    // Calls f(t, v) for every point or bucket extreme in [from, to], in time order.
-    template <typename F> void Visit(qint64 from, qint64 to, F f) const;
+    // Calls bucket(b) for every bucket whose slot meets [from, to], then point(p) for every
+    // recent point in it: in time order.
+    template <typename B, typename P> void Scan(qint64 from, qint64 to, B bucket, P point) const;
 
     Limits limits_;
     qint64 bucketMs_;

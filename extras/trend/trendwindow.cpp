@@ -1,6 +1,7 @@
 #include "trendwindow.h"
 
 #include "app/frmMain.h"
+#include "extras/toolwindow.h"
 
 #include <QChart>
 #include <QChartView>
@@ -18,7 +19,6 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -71,10 +71,8 @@ protected:
     }
 };
 
-TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
-    setObjectName(QStringLiteral("TrendWindow"));
-    setWindowTitle(QStringLiteral("趋势图"));
-    setAccessibleName(QStringLiteral("趋势图"));
+TrendWindow::TrendWindow(frmMain &window) : QWidget(&window, Qt::Window), window_(window) {
+    toolwindow::Prepare(*this, QStringLiteral("TrendWindow"), QStringLiteral("趋势图"));
     resize(720, 520);
 
     span_ = new QComboBox(this);
@@ -83,10 +81,8 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     span_->setAccessibleName(QStringLiteral("时间跨度"));
     auto *spanLabel = new QLabel(QStringLiteral("时间跨度(&S):"), this);
     spanLabel->setBuddy(span_);
-    export_ = new QPushButton(QStringLiteral("导出图片…"), this);
-    export_->setAccessibleName(QStringLiteral("导出图片…"));
-    close_ = new QPushButton(QStringLiteral("关闭"), this);
-    close_->setAccessibleName(QStringLiteral("关闭"));
+    export_ = toolwindow::Button(this, QStringLiteral("导出图片…"));
+    close_ = toolwindow::Button(this, QStringLiteral("关闭"));
 
     series_ = new QLineSeries;
     series_->setPen(QPen(QColor(0, 90, 180), 1.5));
@@ -120,14 +116,9 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
         {&min_, u"最小值"}, {&max_, u"最大值"}, {&mean_, u"平均值"}, {&last_, u"最新值"}};
     int column = 0;
     for (auto [box, name] : boxes) {
-        const QString text = QString::fromUtf16(name);
-        *box = new QLineEdit(this);
-        (*box)->setReadOnly(true);
-        (*box)->setAccessibleName(text);
-        auto *label = new QLabel(text + u':', this);
-        label->setBuddy(*box);
+        const auto [label, made] = toolwindow::LabelledBox(this, QString::fromUtf16(name), true);
         stats->addWidget(label, 0, column++);
-        stats->addWidget(*box, 0, column++);
+        stats->addWidget(*box = made, 0, column++);
     }
 
     auto *layout = new QVBoxLayout(this);
@@ -145,8 +136,8 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     connect(span_, &QComboBox::currentIndexChanged, this, &TrendWindow::Refresh);
     connect(export_, &QPushButton::clicked, this, &TrendWindow::ChooseExportFile);
     connect(close_, &QPushButton::clicked, this, &QWidget::close);
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    connect(&window, &frmMain::ReadingDecoded, this, &TrendWindow::AddReading);
+    connect(&window, &frmMain::WriteConfirmed, this, &TrendWindow::AddMarker);
 }
 
 void TrendWindow::AddReading(const modbus::Reading &reading) {
@@ -206,19 +197,16 @@ void TrendWindow::Refresh() {
 
 void TrendWindow::ShowStats(const std::optional<trend::Stats> &stats) {
     const QLocale c = QLocale::c();
-    auto show = [](QLineEdit *box, const QString &text) {
-        if (box->text() != text)
-            box->setText(text);
-    };
+    using toolwindow::ShowText;
     if (!stats) {
         for (QLineEdit *box : {min_, max_, mean_, last_})
-            show(box, QStringLiteral("—"));
+            ShowText(box, QStringLiteral("—"));
         return;
     }
-    show(min_, c.toString(stats->min, 'f', decimals_));
-    show(max_, c.toString(stats->max, 'f', decimals_));
-    show(mean_, c.toString(stats->mean, 'f', decimals_ + 2));
-    show(last_, c.toString(stats->last, 'f', decimals_));
+    ShowText(min_, c.toString(stats->min, 'f', decimals_));
+    ShowText(max_, c.toString(stats->max, 'f', decimals_));
+    ShowText(mean_, c.toString(stats->mean, 'f', decimals_ + 2));
+    ShowText(last_, c.toString(stats->last, 'f', decimals_));
 }
 
 bool TrendWindow::ExportPng(const QString &path) {
@@ -237,7 +225,8 @@ void TrendWindow::ChooseExportFile() {
     if (path.isEmpty())
         return;
     if (!ExportPng(path))
-        emit Message(QStringLiteral("无法保存图片: %1").arg(QDir::toNativeSeparators(path)));
+        window_.MsgBox(QStringLiteral("无法保存图片: %1").arg(QDir::toNativeSeparators(path)),
+                       MsgIcon::Warning);
 }
 
 void TrendWindow::showEvent(QShowEvent *event) {
@@ -253,13 +242,8 @@ void TrendWindow::hideEvent(QHideEvent *event) {
 
 // Closing it hides it; it goes on collecting, so opening it again shows what came since.
 TrendWindow *TrendWindow::Open(frmMain &window) {
-    auto *trend = window.findChild<TrendWindow *>(QString(), Qt::FindDirectChildrenOnly);
-    if (!trend) {
-        trend = new TrendWindow(&window);
-        connect(&window, &frmMain::ReadingDecoded, trend, &TrendWindow::AddReading);
-        connect(&window, &frmMain::WriteConfirmed, trend, &TrendWindow::AddMarker);
-        connect(trend, &TrendWindow::Message, &window,
-                [&window](const QString &text) { window.MsgBox(text, MsgIcon::Warning); });
+    return toolwindow::ShowOne<TrendWindow>(window, [&window] {
+        auto *trend = new TrendWindow(window);
         const QRect frame = window.frameGeometry();
         QRect place(frame.topRight() + QPoint(1, 0), trend->size());
         if (const QScreen *s = window.screen()) {
@@ -270,9 +254,6 @@ TrendWindow *TrendWindow::Open(frmMain &window) {
                                      std::max(room.top(), room.bottom() - place.height())));
         }
         trend->move(place.topLeft());
-    }
-    trend->show();
-    trend->raise();
-    trend->activateWindow();
-    return trend;
+        return trend;
+    });
 }

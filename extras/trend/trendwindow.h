@@ -22,7 +22,8 @@ class QValueAxis;
 class TrendWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit TrendWindow(QWidget *parent = nullptr);
+    // Attached to the readings and the confirmed writes of `window`.
+    explicit TrendWindow(frmMain &window);
 
     // "趋势图…": the one trend window of `window`, made and attached to its readings the
     // first time, shown beside it where the screen has room.
@@ -39,9 +40,6 @@ public:
     // The spans the chart can show, in the order of the span list.
     static constexpr qint64 kSpans[] = {60'000, 600'000, 3'600'000, 0}; // 0: everything
 
-signals:
-    void Message(const QString &text);
-
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
@@ -50,6 +48,7 @@ private:
     void ChooseExportFile();
     void ShowStats(const std::optional<trend::Stats> &stats);
 
+    frmMain &window_;
     trend::TrendStore store_;
     int decimals_ = 0; // of the last reading, for the statistics
     bool dirty_ = false;

@@ -3,6 +3,7 @@
 // acknowledges writes without taking them is caught by the read-back and put back.
 
 #include "app/frmMain.h"
+#include "app/linelease.h"
 #include "extras/calibrate/calibrationwindow.h"
 #include "serial/mscomm.h"
 #include "windowonsim.h"
@@ -163,6 +164,24 @@ private slots:
         QTest::qWait(100);
         QVERIFY(sim_->log(QStringLiteral("rx")).empty());
         QVERIFY(!QFile::exists(c->LogPath()));
+    }
+
+    // Another tool holds the line: the start tells why and changes nothing, no log row.
+    void heldLineStartsNothing() {
+        frmMain &w = start();
+        CalibrationWindow *c = open(w);
+        QVERIFY(c);
+        QObject tool;
+        QVERIFY(!w.Lease->Take(&tool, QStringLiteral("查找模块"), LineLease::Need::Port));
+        c->StartButton()->click();
+        QCOMPARE(shown_.size(), size_t(1));
+        QCOMPARE(shown_[0].text, QStringLiteral("查找模块正在使用串口，请先结束查找模块"));
+        QCOMPARE(c->Status(), shown_[0].text);
+        QVERIFY(!c->Busy() && c->StartButton()->isEnabled());
+        QTest::qWait(100);
+        QVERIFY(sim_->log(QStringLiteral("rx")).empty());
+        QVERIFY(!QFile::exists(c->LogPath()));
+        w.Lease->GiveBack(&tool);
     }
 
     // A reading that wanders by more than the tolerance allows: the write waits for a yes,
