@@ -16,7 +16,7 @@ namespace {
 constexpr std::size_t kMaxLine = 256;
 
 constexpr const char *kCommandsHelp =
-    "add [ADDR[:sensitivity=S,noise=LX]], pull ADDR, light LUX, light day";
+    "add [ADDR[:sensitivity=S][,noise=LX]], pull ADDR, light LUX, light day";
 
 std::string_view Trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");

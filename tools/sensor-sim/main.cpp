@@ -70,9 +70,10 @@ const char *UsageText() {
            "  --address N         initial Modbus unit address, 1..247 (default 1)\n"
            "  --module MODULE     a module on the line, instead of the one at --address;\n"
            "                      repeat it for several (64 at most). MODULE is\n"
-           "                      ADDR[:sensitivity=S][,noise=LX], its own --sensitivity and\n"
-           "                      --light-noise. Two at one address answer together: their\n"
-           "                      replies collide into bytes that are no frame\n"
+           "                      ADDR[:KEY=VALUE[,KEY=VALUE]], the keys sensitivity=S and\n"
+           "                      noise=LX: its own --sensitivity and --light-noise. Two at\n"
+           "                      one address answer together: their replies collide into\n"
+           "                      bytes that are no frame\n"
            "  --baud B            the module's rate (default 19200): it answers only while\n"
            "                      the program's side of the line is set to B (over TCP there\n"
            "                      is no such setting: always)\n"
@@ -241,7 +242,7 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
             if (spec) {
                 o.modules.push_back(*spec);
             }
-            ok = spec || refuse(("must be ADDR[:sensitivity=S][,noise=LX]: " + why).c_str());
+            ok = spec || refuse(("must be ADDR[:KEY=VALUE[,KEY=VALUE]]: " + why).c_str());
             break;
         }
         case 'x':
