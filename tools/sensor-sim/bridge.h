@@ -44,7 +44,7 @@ class Transmitter;
 enum class Served {
     Ok,
     ProgramLost, // the program's side closed, reset or failed; Bridge::Why() says how
-    Failed,      // the device's pty failed: the simulator cannot go on
+    Failed,      // a module's pty failed: the simulator cannot go on
 };
 
 // Carries bytes between the program's side of the line (a pty, or a TCP client) and the
