@@ -48,15 +48,15 @@ std::string Printable(std::string_view text) {
 
 } // namespace
 
-std::optional<ModuleSpec> ParseModuleSpec(std::string_view text, std::string &error) {
-    ModuleSpec spec;
+std::optional<ModuleWanted> ParseModule(std::string_view text, std::string &error) {
+    ModuleWanted wanted;
     const auto colon = text.find(':');
-    if (!ParseNumber(text.substr(0, colon), 1, 247, spec.address)) {
+    if (!ParseNumber(text.substr(0, colon), 1, 247, wanted.address)) {
         error = "the address must be an integer in 1..247";
         return std::nullopt;
     }
     if (colon == std::string_view::npos) {
-        return spec;
+        return wanted;
     }
     for (std::string_view rest = text.substr(colon + 1);;) {
         const auto comma = rest.find(',');
@@ -66,12 +66,12 @@ std::optional<ModuleSpec> ParseModuleSpec(std::string_view text, std::string &er
         const std::string_view value =
             equals == std::string_view::npos ? "" : item.substr(equals + 1);
         if (key == "sensitivity") {
-            if (!ParseNumber(value, 0.1, 10.0, spec.sensitivity.emplace())) {
+            if (!ParseNumber(value, 0.1, 10.0, wanted.sensitivity.emplace())) {
                 error = "sensitivity must be in 0.1..10";
                 return std::nullopt;
             }
         } else if (key == "noise") {
-            if (!ParseNumber(value, 0.0, 10000.0, spec.lightNoise.emplace())) {
+            if (!ParseNumber(value, 0.0, 10000.0, wanted.lightNoise.emplace())) {
                 error = "noise must be lx in 0..10000";
                 return std::nullopt;
             }
@@ -81,7 +81,7 @@ std::optional<ModuleSpec> ParseModuleSpec(std::string_view text, std::string &er
             return std::nullopt;
         }
         if (comma == std::string_view::npos) {
-            return spec;
+            return wanted;
         }
         rest = rest.substr(comma + 1);
     }
@@ -138,9 +138,10 @@ void StdinCommands::Run(std::string_view command) {
 
 std::string StdinCommands::Add(std::string_view argument) {
     std::string error;
-    const auto spec = argument.empty() ? ModuleSpec{} : ParseModuleSpec(argument, error);
-    if (spec && line_.Add(*spec, error)) {
-        LogError("add: a module at %d; the line has %s", spec->address, line_.Addresses().c_str());
+    const auto wanted = argument.empty() ? ModuleWanted{} : ParseModule(argument, error);
+    if (wanted && line_.Add(*wanted, error)) {
+        LogError("add: a module at %d; the line has %s", wanted->address,
+                 line_.Addresses().c_str());
     }
     return error;
 }

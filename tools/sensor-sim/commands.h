@@ -25,7 +25,7 @@ template <typename T> bool ParseNumber(std::string_view text, T min, T max, T &o
 
 // ADDR[:KEY=VALUE[,KEY=VALUE]...], the keys `sensitivity` and `noise`. Empty, with `error`
 // saying what is wrong, when the text is no module.
-std::optional<ModuleSpec> ParseModuleSpec(std::string_view text, std::string &error);
+std::optional<ModuleWanted> ParseModule(std::string_view text, std::string &error);
 
 // What stdin says. Every line is a command, carried out as soon as it is in; a line that
 // is not understood gets one message on stderr and changes nothing.

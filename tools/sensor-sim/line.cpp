@@ -42,18 +42,18 @@ std::size_t Module::Ask(std::span<const std::uint8_t> frame) {
     return static_cast<std::size_t>(sent);
 }
 
-bool Line::Add(const ModuleSpec &spec, std::string &error) {
+bool Line::Add(const ModuleWanted &wanted, std::string &error) {
     if (modules_.size() >= kMaxModules) {
         error = "the line holds " + std::to_string(kMaxModules) + " modules at most";
         return false;
     }
     ModuleOptions options = defaults_;
-    options.sensitivity = spec.sensitivity.value_or(options.sensitivity);
-    options.lightNoise = spec.lightNoise ? spec.lightNoise : options.lightNoise;
+    options.sensitivity = wanted.sensitivity.value_or(options.sensitivity);
+    options.lightNoise = wanted.lightNoise ? wanted.lightNoise : options.lightNoise;
     // The first module keeps the seed as it is, so that one module reads as it always did;
     // the others get noise of their own.
     const auto seed = seed_ ^ (static_cast<std::uint32_t>(joined_) * 0x9E3779B9U);
-    auto module = Module::Open(joined_, baud_, spec.address, seed, options, light_, error);
+    auto module = Module::Open(joined_, baud_, wanted.address, seed, options, light_, error);
     if (!module) {
         return false;
     }

@@ -15,7 +15,7 @@ namespace sensorsim {
 
 // One module as --module or `add` give it: its address, and whatever it has of its own
 // rather than the line's defaults.
-struct ModuleSpec {
+struct ModuleWanted {
     int address = 1; // the factory address
     std::optional<double> sensitivity;
     std::optional<double> lightNoise;
@@ -59,7 +59,7 @@ public:
 
     // Connects a module. False, with `error` filled, when the line is full or its pty
     // cannot be had.
-    bool Add(const ModuleSpec &spec, std::string &error);
+    bool Add(const ModuleWanted &wanted, std::string &error);
     // Disconnects every module at `address`: how many there were.
     std::size_t Pull(int address);
 

@@ -43,7 +43,7 @@ struct Options {
     int tcpPort = -1; // --tcp; -1: on a pty
     int address = 1;
     bool haveAddress = false;
-    std::vector<ModuleSpec> modules; // --module; empty: the one at --address
+    std::vector<ModuleWanted> modules; // --module; empty: the one at --address
     int baud = 19200;
     bool verbose = false;
     bool stdinEofExits = false;
@@ -238,11 +238,11 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
             break;
         case 'M': {
             std::string why;
-            const auto spec = ParseModuleSpec(value, why);
-            if (spec) {
-                o.modules.push_back(*spec);
+            const auto wanted = ParseModule(value, why);
+            if (wanted) {
+                o.modules.push_back(*wanted);
             }
-            ok = spec || refuse(("must be ADDR[:KEY=VALUE[,KEY=VALUE]]: " + why).c_str());
+            ok = wanted || refuse(("must be ADDR[:KEY=VALUE[,KEY=VALUE]]: " + why).c_str());
             break;
         }
         case 'x':
@@ -343,10 +343,10 @@ int main(int argc, char **argv) {
     }
 
     Line line(options->baud, options->faults.seed, options->light, options->module);
-    const std::vector<ModuleSpec> modules = options->modules.empty()
-                                                ? std::vector{ModuleSpec{options->address, {}, {}}}
-                                                : options->modules;
-    for (const ModuleSpec &module : modules) {
+    const std::vector<ModuleWanted> modules =
+        options->modules.empty() ? std::vector{ModuleWanted{options->address, {}, {}}}
+                                 : options->modules;
+    for (const ModuleWanted &module : modules) {
         if (!line.Add(module, error)) {
             LogError("%s", error.c_str());
             return kExitRuntimeError;
