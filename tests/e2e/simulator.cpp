@@ -13,7 +13,8 @@ Simulator::Simulator(const QString &link, const QStringList &options)
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral(SENSOR_SIM_PATH),
                    QStringList{QStringLiteral("--link"), link, QStringLiteral("--log"), logPath_,
-                               QStringLiteral("--stdin-eof-exits")} +
+                               QStringLiteral("--stdin-eof-exits"),
+                               QStringLiteral("--stdin-commands")} +
                        options);
     if (process_.waitForStarted(5000))
         waitForReadyLine();
@@ -44,6 +45,17 @@ bool Simulator::waitForReadyLine(int timeoutMs) {
 bool Simulator::replug() {
     signal(SIGUSR2);
     return waitForReadyLine();
+}
+
+bool Simulator::command(const QByteArray &line) {
+    const QByteArray text = line + '\n';
+    if (process_.state() != QProcess::Running || process_.write(text) != text.size())
+        return false;
+    while (process_.bytesToWrite() > 0) {
+        if (!process_.waitForBytesWritten(3000))
+            return false;
+    }
+    return true;
 }
 
 void Simulator::signal(int signo) {

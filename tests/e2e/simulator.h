@@ -1,7 +1,8 @@
 #pragma once
 // The sensor simulator as a child process, for the tests and the benchmarks: linked as a
-// COMn, with a traffic log the tests read back, and --stdin-eof-exits so that it ends with
-// whoever started it. Every wait is bounded.
+// COMn, with a traffic log the tests read back, --stdin-eof-exits so that it ends with
+// whoever started it, and --stdin-commands so that a test can change its line while it runs.
+// Every wait is bounded.
 
 #include <QProcess>
 #include <QString>
@@ -38,6 +39,9 @@ public:
     void unplug() { signal(SIGUSR1); }
     bool replug();
     void signal(int signo);
+    // One command on its stdin ("add 1", "pull 3", "light 500"), handed over before this
+    // returns, so that it is carried out before any request sent afterwards is answered.
+    bool command(const QByteArray &line);
     // Waits for it to end: the exit status, or nothing when it did not end by itself in
     // time (it is killed then) or died from a signal.
     std::optional<int> waitForExit(int timeoutMs = 5000);

@@ -243,6 +243,24 @@ class TstSensorSim : public QObject {
         return sim_->log();
     }
 
+    // Replies that collided: bytes that are no frame, each reply that went into them logged
+    // as collide, whole, just before the tx of what went out.
+    void checkCollision(const QByteArray &reply) const {
+        QVERIFY(!reply.isEmpty());
+        QVERIFY2(!CrcOk(reply), reply.toHex(' ').constData());
+        const auto lines = sim_->log();
+        auto tx = std::find_if(lines.rbegin(), lines.rend(),
+                               [](const LoggedFrame &f) { return f.direction == u"tx"; });
+        QVERIFY(tx != lines.rend());
+        QCOMPARE(tx->bytes, reply);
+        int collided = 0;
+        for (auto line = tx + 1; line != lines.rend() && line->direction == u"collide"; ++line) {
+            QVERIFY(CrcOk(line->bytes));
+            ++collided;
+        }
+        QVERIFY(collided >= 2);
+    }
+
 private slots:
     void cleanup() {
         // Every line logged in the test is in the documented format.
@@ -258,19 +276,37 @@ private slots:
         QTest::newRow("nothing") << QStringList{};
         QTest::newRow("--link without a path") << QStringList{"--link"};
         const QList<QStringList> rows = {
-            {"--address", "0"},      {"--address", "248"},
-            {"--address", "7x"},     {"--baud", "fast"},
-            {"--frobnicate"},        {"--log"},
-            {"--log", ""},           {"--delay", "-5"},
-            {"--split", "0"},        {"--gap", "10"},
-            {"--bad-crc", "x"},      {"--drop", "0"},
-            {"--noise", "2:0"},      {"--noise", ":3"},
-            {"--noise", "2:"},       {"--seed", "-1"},
-            {"--wire-time=1"},       {"link", "twice"},
-            {"--tcp", "0"},          {"--tcp-host", "::1"},
-            {"--sensitivity", "0"},  {"--sensitivity", "nan"},
-            {"--light", "-1"},       {"--light", "65536"},
+            {"--address", "0"},
+            {"--address", "248"},
+            {"--address", "7x"},
+            {"--baud", "fast"},
+            {"--frobnicate"},
+            {"--log"},
+            {"--log", ""},
+            {"--delay", "-5"},
+            {"--split", "0"},
+            {"--gap", "10"},
+            {"--bad-crc", "x"},
+            {"--drop", "0"},
+            {"--noise", "2:0"},
+            {"--noise", ":3"},
+            {"--noise", "2:"},
+            {"--seed", "-1"},
+            {"--wire-time=1"},
+            {"link", "twice"},
+            {"--tcp", "0"},
+            {"--tcp-host", "::1"},
+            {"--sensitivity", "0"},
+            {"--sensitivity", "nan"},
+            {"--light", "-1"},
+            {"--light", "65536"},
             {"--light-noise", "-1"},
+            {"--module", "0"},
+            {"--module", "3:"},
+            {"--module", "3:gain=2"},
+            {"--module", "3:sensitivity=20"},
+            {"--module", "3,5"},
+            {"--address", "3", "--module", "4"},
         };
         for (const QStringList &row : rows)
             QTest::newRow(qPrintable(row.join(' '))) << QStringList{"--link", link} + row;
@@ -555,6 +591,110 @@ private slots:
         QCOMPARE(modbus_write_register(ctx(), 0x0B00, std::uint16_t(address)), 1);
         QCOMPARE(modbus_read_registers(ctx(), 0x0B00, 1, &value), 1);
         QCOMPARE(value, 1);
+    }
+
+    // A line of modules under one light: each answers at its own address with its own gain,
+    // two at one address collide, and commands on stdin change the line while it runs.
+    // `expected` says per address what a read of register 0 gets: the value, "silent" or
+    // "collide"; at 250 the read-address query, answered with the module's address.
+    void line_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArrayList>("commands");
+        QTest::addColumn<QString>("announced"); // how the ready line ends
+        QTest::addColumn<QString>("expected");
+        const QStringList light{"--light", "1000"};
+        const QStringList three =
+            light + QStringList{"--module", "3:sensitivity=0.9", "--module",
+                                "5",        "--module",          "7:sensitivity=1.1"};
+        QTest::newRow("three modules, each its own gain")
+            << three << QByteArrayList{} << "addresses 3,5,7"
+            << "3=900 5=1000 7=1100 1=silent 250=collide";
+        QTest::newRow("one module answers the read-address query")
+            << light + QStringList{"--module", "12:noise=0"} << QByteArrayList{} << "address 12"
+            << "12=1000 250=12";
+        QTest::newRow("two at one address collide, the third answers")
+            << light + QStringList{"--module", "9", "--module", "9", "--module", "4:sensitivity=2"}
+            << QByteArrayList{} << "addresses 9,9,4"
+            << "9=collide 4=2000";
+        QTest::newRow("added at the factory address")
+            << light + QStringList{"--module", "5"} << QByteArrayList{"add"} << "address 5"
+            << "1=1000 5=1000";
+        QTest::newRow("added with its own gain")
+            << light + QStringList{"--module", "5"} << QByteArrayList{"add 1:sensitivity=1.05"}
+            << "address 5"
+            << "1=1050 5=1000 250=collide";
+        QTest::newRow("added at an address taken")
+            << light + QStringList{"--module", "5"} << QByteArrayList{"add 5"} << "address 5"
+            << "5=collide";
+        QTest::newRow("pulled, silent")
+            << three << QByteArrayList{"pull 3", "pull 7"} << "addresses 3,5,7"
+            << "3=silent 5=1000 7=silent 250=5";
+        QTest::newRow("light changes every module")
+            << three << QByteArrayList{"light 2000"} << "addresses 3,5,7"
+            << "3=1800 5=2000 7=2200";
+        QTest::newRow("the day, then a steady light without noise")
+            << QStringList{"--module", "3:sensitivity=0.5"} << QByteArrayList{"light 600"}
+            << "address 3"
+            << "3=300";
+        QTest::newRow("bad commands change nothing")
+            << light + QStringList{"--module", "5"}
+            << QByteArrayList{"bogus",        "add 0",
+                              "add 1:gain=2", "add 1 2",
+                              "pull 9",       "pull",
+                              "light -1",     "light",
+                              "light nan",    QByteArray(300, 'a'),
+                              "\x01\xFF",     "  "}
+            << "address 5"
+            << "5=1000 1=silent";
+    }
+    void line() {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArrayList, commands);
+        QFETCH(QString, announced);
+        QFETCH(QString, expected);
+        QVERIFY(start(options));
+        QVERIFY2(sim_->readyLine().endsWith(", " + announced), qPrintable(sim_->readyLine()));
+        for (const QByteArray &command : commands)
+            QVERIFY(sim_->command(command));
+        for (const QString &item : expected.split(' ')) {
+            const int address = item.section('=', 0, 0).toInt();
+            const QString want = item.section('=', 1);
+            if (want == u"silent" || want == u"collide" || address == 250) {
+                const QByteArray request =
+                    address == 250 ? kReadAddress
+                                   : WithCrc(QByteArray(1, char(address)) + Hex("03 00 00 00 01"));
+                const QByteArray reply = Exchange(fd(), request);
+                if (want == u"silent")
+                    QVERIFY2(reply.isEmpty(), qPrintable(item + ": " + reply.toHex(' ')));
+                else if (want != u"collide")
+                    QCOMPARE(reply, WithCrc(Hex("FA 25 01") + char(want.toInt())));
+                else
+                    checkCollision(reply);
+                continue;
+            }
+            std::uint16_t lux = 0;
+            modbus_set_slave(ctx(), address);
+            QVERIFY2(modbus_read_registers(ctx(), 0, 1, &lux) == 1, qPrintable(item));
+            QCOMPARE(int(lux), want.toInt());
+        }
+    }
+
+    // The addressing assistant's round: the module at the factory address is given the next
+    // free one, then the next module is connected there. Each keeps the address it was given.
+    void addressingOneByOne() {
+        QVERIFY(start());
+        for (int next = 2; next <= 4; ++next) {
+            modbus_set_slave(ctx(), 1);
+            QCOMPARE(modbus_write_register(ctx(), 0x0B00, std::uint16_t(next)), 1);
+            QVERIFY(sim_->command("add"));
+        }
+        for (int address = 1; address <= 4; ++address) {
+            std::uint16_t value = 0;
+            modbus_set_slave(ctx(), address);
+            QCOMPARE(modbus_read_registers(ctx(), 0x0B00, 1, &value), 1);
+            QCOMPARE(int(value), address);
+        }
+        checkCollision(Exchange(fd(), kReadAddress));
     }
 
     void survivesGarbage_data() {

@@ -2,6 +2,7 @@
 
 #include "linerate.h"
 #include "transmitter.h"
+#include "wire.h"
 
 #include <algorithm>
 #include <array>
@@ -26,19 +27,6 @@ constexpr std::size_t kFrameLimit = 512;
 // the bridge answers it itself.
 constexpr std::array<std::uint8_t, 8> kReadAddressRequest{0xFA, 0x25, 0x02, 0x00,
                                                           0x00, 0x01, 0x99, 0xFE};
-
-// CRC-16 as used on Modbus RTU lines (reflected polynomial 0xA001, initial value 0xFFFF),
-// carried low byte first. Bitwise rather than table-driven: frames are a few bytes long.
-std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
-    std::uint16_t crc = 0xFFFF;
-    for (const std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<std::uint16_t>((crc & 1U) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1);
-        }
-    }
-    return crc;
-}
 
 // The request length its first bytes announce, or 0 when they don't (yet) tell: fixed for
 // reading coils, inputs and registers, writing one coil or register, and the module's
@@ -67,11 +55,7 @@ std::size_t AnnouncedLength(std::span<const std::uint8_t> bytes) {
 // the arrival timestamp honest. Anything else waits for the silence.
 bool IsCompleteRequest(std::span<const std::uint8_t> bytes) {
     const std::size_t length = AnnouncedLength(bytes);
-    if (length == 0 || bytes.size() != length) {
-        return false;
-    }
-    const std::uint16_t crc = Crc16(bytes.first(length - 2));
-    return bytes[length - 2] == (crc & 0xFF) && bytes[length - 1] == (crc >> 8);
+    return length != 0 && bytes.size() == length && CrcOk(bytes);
 }
 
 bool Hits(std::uint64_t count, int every) {
@@ -98,17 +82,13 @@ template <typename Take> int Drain(int fd, Take take) {
 
 } // namespace
 
-Bridge::Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
-               TrafficLog &log)
-    : deviceFd_(deviceFd), baud_(baud), device_(device), faults_(faults), log_(log),
+Bridge::Bridge(Line &line, int baud, const FaultOptions &faults, TrafficLog &log)
+    : baud_(baud), line_(line), faults_(faults), log_(log),
       // 3.5 character times of 11 bits end a frame. On a pty the program's writes arrive in
       // bursts rather than at line speed, so never less than a few milliseconds.
       gap_(std::max<Clock::duration>(std::chrono::microseconds(38'500'000 / baud),
                                      std::chrono::milliseconds(5))),
-      random_(faults.seed), toProgram_(std::make_unique<Transmitter>(faults, baud, &log)),
-      toDevice_(std::make_unique<Transmitter>(FaultOptions{}, baud, nullptr)) {
-    toDevice_->Attach(deviceFd);
-}
+      random_(faults.seed), toProgram_(std::make_unique<Transmitter>(faults, baud, &log)) {}
 
 Bridge::~Bridge() = default;
 
@@ -121,10 +101,12 @@ void Bridge::AttachProgram(int fd) {
     }
 }
 
-std::array<pollfd, 3> Bridge::PollFds() const {
+void Bridge::PollFds(std::vector<pollfd> &fds) const {
     // A negative fd (unplugged) is skipped by poll().
-    return {pollfd{programFd_, toProgram_->Events(), 0}, pollfd{deviceFd_, toDevice_->Events(), 0},
-            pollfd{device_.Fd(), POLLIN, 0}};
+    fds.push_back({programFd_, toProgram_->Events(), 0});
+    for (const auto &module : line_.Modules()) {
+        fds.push_back({module->Fd(), POLLIN, 0});
+    }
 }
 
 std::optional<Bridge::Clock::time_point> Bridge::FrameDeadline() const {
@@ -151,19 +133,26 @@ int Bridge::ReadProgram(Clock::time_point now) {
     });
 }
 
-bool Bridge::ReadDevice(Clock::time_point now) {
+bool Bridge::ReadModule(const Module &module, Clock::time_point now) {
     const bool ok =
-        0 == Drain(deviceFd_, [this, now](std::span<const std::uint8_t> rest) {
+        0 == Drain(module.Fd(), [&](std::span<const std::uint8_t> rest) {
             for (PendingReply &reply : replies_) {
-                const std::size_t take = std::min(rest.size(), reply.expected - reply.bytes.size());
-                reply.bytes.insert(reply.bytes.end(), rest.begin(),
-                                   rest.begin() + static_cast<std::ptrdiff_t>(take));
-                rest = rest.subspan(take);
+                for (Answer &answer : reply.answers) {
+                    if (answer.module != module.Id()) {
+                        continue;
+                    }
+                    const std::size_t take =
+                        std::min(rest.size(), answer.expected - answer.bytes.size());
+                    answer.bytes.insert(answer.bytes.end(), rest.begin(),
+                                        rest.begin() + static_cast<std::ptrdiff_t>(take));
+                    rest = rest.subspan(take);
+                }
             }
             if (!rest.empty()) {
                 // libmodbus wrote something it did not report (a failed, partial reply): pass
                 // it on as it is rather than let it corrupt the next reply.
-                LogVerbose("%zu unexpected bytes from the device passed on", rest.size());
+                LogVerbose("%zu unexpected bytes from the module at %d passed on", rest.size(),
+                           module.Address());
                 toProgram_->Send({rest.begin(), rest.end()}, now);
             }
         });
@@ -191,16 +180,47 @@ void Bridge::ReleaseFrame(Clock::time_point now) {
         LogVerbose("request dropped");
         log_.Record(now, "drop", frame);
     } else if (std::ranges::equal(frame, kReadAddressRequest)) {
-        const std::uint8_t address = device_.Address();
-        LogVerbose("read-address query answered with %d", address);
-        std::vector<std::uint8_t> answer{0xFA, 0x25, 0x01, address};
-        const std::uint16_t crc = Crc16(answer);
-        answer.insert(answer.end(),
-                      {static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)});
-        replies_.push_back({answer, answer.size(), now});
-        SendCompleteReplies();
+        AnswerReadAddress(now);
     } else {
-        toDevice_->Send(frame, now);
+        AskModules(frame);
+    }
+}
+
+// Every module answers the read-address query, whatever its address.
+void Bridge::AnswerReadAddress(Clock::time_point now) {
+    PendingReply reply{{}, now};
+    for (const auto &module : line_.Modules()) {
+        LogVerbose("read-address query answered with %d", module->Address());
+        auto answer = WithCrc({0xFA, 0x25, 0x01, module->Address()});
+        reply.answers.push_back({module->Id(), answer.size(), std::move(answer)});
+    }
+    if (!reply.answers.empty()) {
+        replies_.push_back(std::move(reply));
+        SendCompleteReplies();
+    }
+}
+
+// The modules at the frame's address serve it, or all of them a broadcast. Garbage and
+// frames for addresses nobody has reach no module, and get no answer, as on a real line.
+void Bridge::AskModules(const std::vector<std::uint8_t> &frame) {
+    std::vector<Module *> asked;
+    for (const auto &module : line_.Modules()) {
+        if (frame[0] == module->Address() || frame[0] == MODBUS_BROADCAST_ADDRESS) {
+            asked.push_back(module.get());
+        }
+    }
+    if (asked.empty()) {
+        LogVerbose("frame for unit %d: no module there", frame[0]);
+    }
+    PendingReply reply;
+    for (Module *module : asked) { // an address change must not move a module into the list
+        if (const std::size_t sent = module->Ask(frame); sent > 0) {
+            reply.answers.push_back({module->Id(), sent, {}});
+        }
+    }
+    reply.ready = Clock::now();
+    if (!reply.answers.empty()) {
+        replies_.push_back(std::move(reply));
     }
 }
 
@@ -221,25 +241,54 @@ void Bridge::AnswerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::ti
     for (std::uint8_t &byte : noise) {
         byte = static_cast<std::uint8_t>(random_() >> 24);
     }
-    const std::uint16_t crc = Crc16(std::span(noise).first(4));
-    if (noise[4] == (crc & 0xFF) && noise[5] == (crc >> 8)) {
+    if (CrcOk(noise)) {
         noise[5] ^= 0xFF; // by chance a frame: spoil it
     }
     toProgram_->SendNoise(std::move(noise), now + std::chrono::milliseconds(faults_.delayMs));
 }
 
+// Complete once every module asked has answered in full, or has left the line.
+bool Bridge::Complete(const PendingReply &reply) const {
+    return std::ranges::all_of(reply.answers, [this](const Answer &answer) {
+        return answer.bytes.size() == answer.expected || !line_.Has(answer.module);
+    });
+}
+
+// What the program hears of a complete reply: one module's answer, or several colliding.
+std::vector<std::uint8_t> Bridge::Heard(PendingReply &reply) {
+    std::vector<std::vector<std::uint8_t>> answers;
+    for (Answer &answer : reply.answers) {
+        if (line_.Has(answer.module)) {
+            answers.push_back(std::move(answer.bytes));
+        }
+    }
+    if (answers.size() < 2) {
+        return answers.empty() ? std::vector<std::uint8_t>{} : std::move(answers.front());
+    }
+    LogVerbose("%zu replies collide", answers.size());
+    const auto now = Clock::now();
+    for (const std::vector<std::uint8_t> &answer : answers) {
+        log_.Record(now, "collide", answer);
+    }
+    return Collide(answers, random_);
+}
+
 void Bridge::SendCompleteReplies() {
-    while (!replies_.empty() && replies_.front().bytes.size() == replies_.front().expected) {
+    while (!replies_.empty() && Complete(replies_.front())) {
         PendingReply reply = std::move(replies_.front());
         replies_.pop_front();
         if (reply.stale || programFd_ < 0) {
             continue; // unplugged since the request came in
         }
+        std::vector<std::uint8_t> bytes = Heard(reply);
+        if (bytes.empty()) {
+            continue; // its module left the line meanwhile
+        }
         ++replyCount_;
         if (Hits(replyCount_, faults_.badCrcEvery)) {
             LogVerbose("reply CRC spoiled");
-            log_.Record(Clock::now(), "badcrc", reply.bytes);
-            reply.bytes.back() ^= 0xFF;
+            log_.Record(Clock::now(), "badcrc", bytes);
+            bytes.back() ^= 0xFF;
         }
         std::vector<std::uint8_t> noise;
         if (Hits(replyCount_, faults_.noiseEvery)) {
@@ -248,8 +297,7 @@ void Bridge::SendCompleteReplies() {
                 noise.push_back(static_cast<std::uint8_t>(random_() >> 24));
             }
         }
-        toProgram_->Send(std::move(reply.bytes),
-                         reply.ready + std::chrono::milliseconds(faults_.delayMs),
+        toProgram_->Send(std::move(bytes), reply.ready + std::chrono::milliseconds(faults_.delayMs),
                          std::move(noise));
     }
 }
@@ -259,18 +307,13 @@ Served Bridge::Lost(std::string why) {
     return Served::ProgramLost;
 }
 
-Served Bridge::Serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
+Served Bridge::Serve(std::span<const pollfd> fds, Clock::time_point now) {
     const auto has = [](const pollfd &p, int events) { return (p.revents & events) != 0; };
-    const auto failed = [](const char *what) {
-        LogError("%s: %s", what, std::strerror(errno));
-        return Served::Failed;
-    };
     const pollfd &program = fds[0];
-    const pollfd &line = fds[1];
-    const pollfd &server = fds[2];
+    const auto modules = fds.subspan(1);
     // We hold the slave ends open ourselves, so a hang-up means the pty is gone.
     constexpr int kBroken = POLLERR | POLLHUP | POLLNVAL;
-    if (has(line, kBroken) || has(server, kBroken)) {
+    if (std::ranges::any_of(modules, [&](const pollfd &p) { return has(p, kBroken); })) {
         LogError("pseudo-terminal failed");
         return Served::Failed;
     }
@@ -285,21 +328,16 @@ Served Bridge::Serve(std::span<const pollfd, 3> fds, Clock::time_point now) {
             return Lost("hang-up");
         }
     }
+    // Replies already on their way first, then the request: the modules serve it at once.
+    for (std::size_t i = 0; i < modules.size() && i < line_.Modules().size(); ++i) {
+        if (has(modules[i], POLLIN) && !ReadModule(*line_.Modules()[i], now)) {
+            LogError("reading a module's side: %s", std::strerror(errno));
+            return Served::Failed;
+        }
+    }
     ReleaseFrame(now);
 
-    // Collect replies before serving the next request: on a framing error libmodbus's side
-    // gets flushed, and anything already in flight must be out of the way.
-    if (has(line, POLLIN) && !ReadDevice(now)) {
-        return failed("reading device side");
-    }
-    if (const int sent = has(server, POLLIN) ? device_.ServiceRequest() : 0; sent > 0) {
-        replies_.push_back({{}, static_cast<std::size_t>(sent), Clock::now()});
-    }
-    const auto later = Clock::now();
-    if (!toDevice_->Service(later, line.revents)) {
-        return failed("writing to the device side");
-    }
-    if (!toProgram_->Service(later, program.revents)) {
+    if (!toProgram_->Service(Clock::now(), program.revents)) {
         return Lost(std::string("writing: ") + std::strerror(errno));
     }
     return Served::Ok;

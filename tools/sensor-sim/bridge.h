@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device.h"
+#include "line.h"
 #include "log.h"
 
 #include <array>
@@ -44,41 +44,45 @@ class Transmitter;
 enum class Served {
     Ok,
     ProgramLost, // the program's side closed, reset or failed; Bridge::Why() says how
-    Failed,      // the device's pty failed: the simulator cannot go on
+    Failed,      // a module's pty failed: the simulator cannot go on
 };
 
 // Carries bytes between the program's side of the line (a pty, or a TCP client) and the
-// device's pty. Frames from the program
-// are collected until they are complete or the line goes quiet; the read-address query is
-// answered here, every other frame is passed on untouched and served by the device.
-// Replies are collected whole and go back through the fault options and a transmitter,
-// which is where the line's misbehaviour is made.
+// modules. Frames from the program are collected until they are complete or the line goes
+// quiet; the read-address query is answered here for every module, every other frame is
+// passed on untouched to the modules at its address (to all of them when broadcast) and
+// served by them. Replies are collected whole; when more than one module answers, they
+// collide on the way back. Then they go through the fault options and a transmitter, which
+// is where the line's misbehaviour is made.
 class Bridge {
 public:
     using Clock = MonoClock;
 
-    // `deviceFd` is the bridge's end of the pty whose other end `device` serves.
-    Bridge(int deviceFd, SensorDevice &device, int baud, const FaultOptions &faults,
-           TrafficLog &log);
+    Bridge(Line &line, int baud, const FaultOptions &faults, TrafficLog &log);
     ~Bridge();
 
     // -1 when unplugged: partial frames and replies not yet sent are dropped.
     void AttachProgram(int fd);
 
-    // What to poll(): the program's side, the device's pty, and libmodbus's end of it.
-    std::array<pollfd, 3> PollFds() const;
+    // Appends what to poll(): the program's side, then each module's pty in line order.
+    void PollFds(std::vector<pollfd> &fds) const;
     // When there is work even if no fd turns ready; empty for none.
     std::optional<Clock::time_point> Deadline() const;
-    // Acts on what poll() found. After ProgramLost the program's fd is of no more use;
-    // the caller detaches it.
-    Served Serve(std::span<const pollfd, 3> fds, Clock::time_point now);
+    // Acts on what poll() found for the fds PollFds() gave, while the line has not changed.
+    // After ProgramLost the program's fd is of no more use; the caller detaches it.
+    Served Serve(std::span<const pollfd> fds, Clock::time_point now);
     // How the program's side was lost, for the diagnostics.
     const std::string &Why() const { return why_; }
 
 private:
-    struct PendingReply {
-        std::vector<std::uint8_t> bytes;
+    // One module's reply, filled as its bytes come back through its pty.
+    struct Answer {
+        int module; // Module::Id()
         std::size_t expected;
+        std::vector<std::uint8_t> bytes;
+    };
+    struct PendingReply {
+        std::vector<Answer> answers; // more than one collide
         Clock::time_point ready;
         bool stale = false; // asked for on a connection that has since been unplugged
     };
@@ -86,17 +90,20 @@ private:
     std::optional<Clock::time_point> FrameDeadline() const;
     Served Lost(std::string why);
     int ReadProgram(Clock::time_point now);
-    bool ReadDevice(Clock::time_point now);
+    bool ReadModule(const Module &module, Clock::time_point now);
     void ReleaseFrame(Clock::time_point now);
+    void AnswerReadAddress(Clock::time_point now);
+    void AskModules(const std::vector<std::uint8_t> &frame);
+    bool Complete(const PendingReply &reply) const;
+    std::vector<std::uint8_t> Heard(PendingReply &reply);
     void SendCompleteReplies();
 
     bool AtModuleRate() const;
     void AnswerAtWrongRate(const std::vector<std::uint8_t> &frame, Clock::time_point now);
 
     int programFd_ = -1;
-    int deviceFd_;
     int baud_;
-    SensorDevice &device_;
+    Line &line_;
     FaultOptions faults_;
     TrafficLog &log_;
     // RTU frames end with silence on the line: the request being collected, and when its
@@ -109,9 +116,8 @@ private:
     std::uint64_t replyCount_ = 0;
     std::mt19937 random_; // its algorithm is fixed: same seed, same bytes on any platform
     std::unique_ptr<Transmitter> toProgram_;
-    std::unique_ptr<Transmitter> toDevice_;
-    // In request order; the read-address answer joins complete, the device's fill up as
-    // its bytes come back through the pty.
+    // In request order; read-address answers join complete, the modules' fill up as their
+    // bytes come back through their ptys.
     std::deque<PendingReply> replies_;
     std::string why_;
 };

@@ -92,7 +92,7 @@ void Describe(const std::uint8_t *req, const Access &access) {
 
 std::unique_ptr<SensorDevice> SensorDevice::Open(const std::string &port, int baud, int address,
                                                  std::uint32_t seed, const ModuleOptions &module,
-                                                 std::string &error) {
+                                                 const Light &light, std::string &error) {
     modbus_t *ctx = modbus_new_rtu(port.c_str(), baud, 'N', 8, 1);
     if (ctx == nullptr) {
         error = std::string("modbus_new_rtu: ") + modbus_strerror(errno);
@@ -104,6 +104,9 @@ std::unique_ptr<SensorDevice> SensorDevice::Open(const std::string &port, int ba
     // A server only waits for "responses" when skipping another unit's reply, and libmodbus
     // also pauses for this long before some exception replies. Keep both short.
     modbus_set_response_timeout(ctx, 0, 1'000);
+    // The bridge writes each request and has it served at once; should it never arrive,
+    // the line must not stall waiting for it.
+    modbus_set_indication_timeout(ctx, 0, 500'000);
     if (modbus_set_slave(ctx, address) != 0 || modbus_connect(ctx) != 0) {
         error = port + ": " + modbus_strerror(errno);
         modbus_free(ctx);
@@ -117,13 +120,13 @@ std::unique_ptr<SensorDevice> SensorDevice::Open(const std::string &port, int ba
         modbus_free(ctx);
         return nullptr;
     }
-    return std::unique_ptr<SensorDevice>(new SensorDevice(ctx, map, address, seed, module));
+    return std::unique_ptr<SensorDevice>(new SensorDevice(ctx, map, address, seed, module, light));
 }
 
 SensorDevice::SensorDevice(modbus_t *ctx, modbus_mapping_t *map, int address, std::uint32_t seed,
-                           const ModuleOptions &module)
-    : ctx_(ctx), map_(map), address_(address), module_(module), start_(MonoClock::now()),
-      random_(seed ^ 0x5EED1234U) {
+                           const ModuleOptions &module, const Light &light)
+    : ctx_(ctx), map_(map), address_(address), module_(module), light_(light),
+      start_(MonoClock::now()), random_(seed ^ 0x5EED1234U) {
     map_->tab_registers[kCoefficient] = 10000; // 1.0
     map_->tab_registers[kOffset] = 0;
     map_->tab_registers[kGain] = 1;
@@ -201,16 +204,24 @@ int SensorDevice::Handle(const std::uint8_t *req, int length) {
     return sent;
 }
 
-// Sampled when asked for, not on a timer, so an idle simulator does no work at all. Time
-// runs fast, one "day" every ten minutes, so a session shows the light rise and fall: 300 lx
-// of room lighting at night, 800 lx at noon, starting mid-morning at 550 lx and rising.
-// A steady light (--light) replaces the day and has no noise unless asked for. The
-// temperature drifts by a few tenths around 23.5 degrees Celsius.
+// Time runs fast, one "day" every ten minutes, so a session shows the light rise and fall:
+// 300 lx of room lighting at night, 800 lx at noon, starting mid-morning at 550 lx and rising.
+double Light::At(MonoClock::time_point when) const {
+    if (steady_) {
+        return *steady_;
+    }
+    const double seconds = std::chrono::duration<double>(when - start_).count();
+    return 550.0 - 250.0 * std::cos(2 * std::numbers::pi * (seconds / 600.0 + 0.25));
+}
+
+// Sampled when asked for, not on a timer, so an idle simulator does no work at all. A steady
+// light has no noise unless asked for. The temperature drifts by a few tenths around 23.5
+// degrees Celsius.
 void SensorDevice::RefreshReadings() {
-    const double seconds = std::chrono::duration<double>(MonoClock::now() - start_).count();
-    const double light = module_.light.value_or(
-        550.0 - 250.0 * std::cos(2 * std::numbers::pi * (seconds / 600.0 + 0.25)));
-    const double noise = module_.lightNoise.value_or(module_.light ? 0.0 : 4.0);
+    const auto now = MonoClock::now();
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double light = light_.At(now);
+    const double noise = module_.lightNoise.value_or(light_.Steady() ? 0.0 : 4.0);
     // No sensor sees less than darkness, however its noise falls.
     const double raw = std::max(light + Noise(noise), 0.0) * module_.sensitivity;
     const double celsius =

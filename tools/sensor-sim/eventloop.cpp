@@ -1,7 +1,8 @@
 #include "eventloop.h"
 
 #include "bridge.h"
-#include "device.h"
+#include "commands.h"
+#include "line.h"
 #include "ptypair.h"
 #include "tcpline.h"
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -51,9 +53,9 @@ public:
     int Fd() const { return pty_ ? pty_->master.Get() : -1; }
 
     // The ready line on stdout that scripts and tests wait for.
-    void Announce(int address) const {
-        std::printf("sensor-sim: %s -> %s, address %d\n", link_.c_str(), pty_->slaveName.c_str(),
-                    address);
+    void Announce(const std::string &addresses) const {
+        std::printf("sensor-sim: %s -> %s, %s\n", link_.c_str(), pty_->slaveName.c_str(),
+                    addresses.c_str());
         std::fflush(stdout);
     }
 
@@ -135,7 +137,7 @@ bool HandleSignal(int signo, ProgramSide &side, const LoopParts &parts) {
         }
         parts.bridge.AttachProgram(port.Fd());
         parts.log.Record(MonoClock::now(), "replug");
-        port.Announce(parts.device.Address());
+        port.Announce(parts.line.Addresses());
     }
     return signo == SIGUSR1 || signo == SIGUSR2;
 }
@@ -149,7 +151,7 @@ std::optional<int> OpenProgramSide(ProgramSide &side, const LoopParts &parts) {
             LogError("%s", error.c_str());
             return 1;
         }
-        side.tcp->Announce(parts.device.Address());
+        side.tcp->Announce(parts.line.Addresses());
         return std::nullopt;
     }
     side.port = std::make_unique<ProgramPort>(parts.link);
@@ -157,7 +159,7 @@ std::optional<int> OpenProgramSide(ProgramSide &side, const LoopParts &parts) {
         LogError("%s", error.c_str());
         return result == pty::PublishResult::Occupied ? 2 : 1;
     }
-    side.port->Announce(parts.device.Address());
+    side.port->Announce(parts.line.Addresses());
     parts.bridge.AttachProgram(side.port->Fd());
     return std::nullopt;
 }
@@ -183,28 +185,30 @@ int RunEventLoop(const LoopParts &parts) {
     }
     Bridge &bridge = parts.bridge;
     const int listenFd = side.tcp ? side.tcp->ListenFd() : -1;
+    StdinCommands commands(parts.line);
+    bool watchStdin = parts.stdinEofExits || parts.stdinCommands;
 
+    std::vector<pollfd> fds;
     for (;;) {
-        const auto line = bridge.PollFds();
         // The listener before the client: poll() looks at them in this order, so a client
         // that hung up before the next one connected is seen gone by the time that one is.
-        std::array<pollfd, 6> fds{
-            pollfd{listenFd, POLLIN, 0},    line[0], line[1], line[2], pollfd{signalFd, POLLIN, 0},
-            pollfd{STDIN_FILENO, POLLIN, 0}};
+        fds = {pollfd{listenFd, POLLIN, 0}, pollfd{signalFd, POLLIN, 0},
+               pollfd{watchStdin ? STDIN_FILENO : -1, POLLIN, 0}};
+        bridge.PollFds(fds);
         int timeout = -1;
         if (const auto due = bridge.Deadline()) {
             // Round up: waking a hair early would only spin once more before the work is due.
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - MonoClock::now());
             timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
         }
-        if (poll(fds.data(), parts.watchStdin ? 6 : 5, timeout) < 0) {
+        if (poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             LogError("poll: %s", std::strerror(errno));
             return 1;
         }
-        if (fds[4].revents != 0) {
+        if (fds[1].revents != 0) {
             std::array<unsigned char, 64> signals{};
             const ssize_t n = read(signalFd, signals.data(), signals.size());
             for (ssize_t i = 0; i < n; ++i) {
@@ -214,10 +218,15 @@ int RunEventLoop(const LoopParts &parts) {
             }
             continue; // the program's fd may have changed under the other results
         }
-        if (parts.watchStdin && fds[5].revents != 0 && StdinClosed()) {
-            return 0;
+        if (fds[2].revents != 0) {
+            const bool open = parts.stdinCommands ? commands.ReadAndRun() : !StdinClosed();
+            if (!open && parts.stdinEofExits) {
+                return 0;
+            }
+            watchStdin = open;
+            continue; // the modules on the line may have changed under the other results
         }
-        switch (bridge.Serve(std::span(fds).subspan<1, 3>(), MonoClock::now())) {
+        switch (bridge.Serve(std::span(fds).subspan(3), MonoClock::now())) {
         case Served::Ok:
             break;
         case Served::Failed:

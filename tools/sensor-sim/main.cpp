@@ -5,24 +5,28 @@
 //
 // With --tcp, pty A is a TCP connection instead: the module behind a serial device server.
 //
+// With several modules on the line (--module), each is a libmodbus RTU server on a pty of its
+// own behind the bridge, and all are under one light.
+//
 // The bridge answers the module's non-Modbus read-address query itself and passes all
-// other requests through unchanged; replies come back through it whole, which is where
-// the fault options (delays, split replies, bad CRCs, noise, lost requests) act.
+// other requests through unchanged to the modules at their address; replies come back
+// through it whole, colliding when more than one module answers, and that is where the fault
+// options (delays, split replies, bad CRCs, noise, lost requests) act.
 
 #include "bridge.h"
-#include "device.h"
+#include "commands.h"
 #include "eventloop.h"
+#include "line.h"
 #include "log.h"
-#include "ptypair.h"
 #include "tcpline.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <getopt.h>
 
@@ -38,18 +42,23 @@ struct Options {
     std::string tcpHost = "127.0.0.1";
     int tcpPort = -1; // --tcp; -1: on a pty
     int address = 1;
+    bool haveAddress = false;
+    std::vector<ModuleWanted> modules; // --module; empty: the one at --address
     int baud = 19200;
     bool verbose = false;
     bool stdinEofExits = false;
+    bool stdinCommands = false;
     bool help = false;
     std::string log; // traffic log file; empty for none
-    ModuleOptions module;
+    std::optional<double> light;
+    ModuleOptions module; // every module's, unless its --module says otherwise
     FaultOptions faults;
 };
 
 const char *UsageText() {
-    return "usage: sensor-sim (--link PATH | --tcp PORT [--tcp-host ADDR]) [--address N]\n"
-           "                  [--baud B] [--verbose] [--stdin-eof-exits] [--log FILE]\n"
+    return "usage: sensor-sim (--link PATH | --tcp PORT [--tcp-host ADDR])\n"
+           "                  [--address N | --module MODULE...] [--baud B] [--verbose]\n"
+           "                  [--stdin-eof-exits] [--stdin-commands] [--log FILE]\n"
            "                  [module options] [fault options]\n"
            "  --link PATH         symlink to create for the program's side of the line\n"
            "  --tcp PORT          no pty: serve the line over TCP, as a serial device server\n"
@@ -59,20 +68,28 @@ const char *UsageText() {
            "  --tcp-host ADDR     numeric IPv4 or IPv6 address to listen at (default\n"
            "                      127.0.0.1)\n"
            "  --address N         initial Modbus unit address, 1..247 (default 1)\n"
+           "  --module MODULE     a module on the line, instead of the one at --address;\n"
+           "                      repeat it for several (64 at most). MODULE is\n"
+           "                      ADDR[:KEY=VALUE[,KEY=VALUE]], the keys sensitivity=S and\n"
+           "                      noise=LX: its own --sensitivity and --light-noise. Two at\n"
+           "                      one address answer together: their replies collide into\n"
+           "                      bytes that are no frame\n"
            "  --baud B            the module's rate (default 19200): it answers only while\n"
            "                      the program's side of the line is set to B (over TCP there\n"
            "                      is no such setting: always)\n"
            "  --verbose           log every handled request to stderr\n"
            "  --stdin-eof-exits   exit when standard input reaches end of file\n"
+           "  --stdin-commands    carry out the commands on standard input (see below)\n"
            "  --log FILE          write a traffic log to FILE (see below)\n"
            "\n"
            "module options:\n"
            "  --light LUX         a steady raw light, 0..65535 lx, instead of the ten-minute\n"
-           "                      day\n"
+           "                      day; one light for every module on the line\n"
            "  --light-noise LX    noise on the raw light, +-LX lx, 0..10000 (default 4 on the\n"
            "                      day, 0 with --light)\n"
            "  --sensitivity S     the sensor's own gain error, 0.1..10 (default 1): the raw\n"
            "                      light is multiplied by S before coefficient and offset\n"
+           "                      (with --module: for each module that names none)\n"
            "  --read-only-params  acknowledge writes to 0x0A04..0x0A06 as usual but keep\n"
            "                      the old values\n"
            "\n"
@@ -100,7 +117,15 @@ const char *UsageText() {
            "                      over TCP, close the client's connection\n"
            "  SIGUSR2             plug in again: new pty, same link, a new ready line;\n"
            "                      nothing over TCP\n"
-           "  SIGTERM, SIGINT     remove the link and exit\n"
+           "  SIGTERM, SIGINT, SIGHUP  remove the link and exit\n"
+           "\n"
+           "commands on stdin (--stdin-commands), one a line; anything else is ignored with\n"
+           "a message on stderr:\n"
+           "  add [MODULE]        connect a module (MODULE as for --module; default: at the\n"
+           "                      factory address 1)\n"
+           "  pull ADDR           disconnect every module at ADDR: it answers no more\n"
+           "  light LUX           the one light becomes steady at LUX, 0..65535 lx\n"
+           "  light day           the light follows the ten-minute day again\n"
            "\n"
            "traffic log: one line per event, flushed at once,\n"
            "  SECONDS.MICROSECONDS KIND [BYTE...]\n"
@@ -110,20 +135,10 @@ const char *UsageText() {
            "  drop    the request just received, left unanswered\n"
            "  badcrc  a reply before its CRC was spoiled (the next tx is what went out)\n"
            "  noise   random bytes written after the reply\n"
+           "  collide one of the replies that collided (the next tx is what went out)\n"
            "  echo    a request written back (--echo)\n"
            "  unplug, replug   (no bytes)\n"
            "  connect, disconnect, refused   a TCP client served, gone, turned away\n";
-}
-
-template <typename T> bool ParseNumber(std::string_view text, T min, T max, T &out) {
-    T value{};
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    // Written so that a NaN is out of range too.
-    if (ec != std::errc{} || end != text.data() + text.size() || !(min <= value && value <= max)) {
-        return false;
-    }
-    out = value;
-    return true;
 }
 
 constexpr int kMaxEvery = 1'000'000'000;
@@ -140,6 +155,7 @@ const option kLongOptions[] = {
     // the line, the module and the traffic log
     {"link", required_argument, nullptr, 'l'},
     {"address", required_argument, nullptr, 'a'},
+    {"module", required_argument, nullptr, 'M'},
     {"baud", required_argument, nullptr, 'b'},
     {"log", required_argument, nullptr, 'L'},
     {"tcp", required_argument, nullptr, 'T'},
@@ -163,6 +179,7 @@ const option kLongOptions[] = {
     // running the simulator
     {"verbose", no_argument, nullptr, 'v'},
     {"stdin-eof-exits", no_argument, nullptr, 'e'},
+    {"stdin-commands", no_argument, nullptr, 'C'},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -219,8 +236,17 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
             ok = TcpLine::IsNumericAddress(o.tcpHost) ||
                  refuse("must be a numeric IPv4 or IPv6 address");
             break;
+        case 'M': {
+            std::string why;
+            const auto wanted = ParseModule(value, why);
+            if (wanted) {
+                o.modules.push_back(*wanted);
+            }
+            ok = wanted || refuse(("must be ADDR[:KEY=VALUE[,KEY=VALUE]]: " + why).c_str());
+            break;
+        }
         case 'x':
-            ok = ParseNumber(value, 0.0, 65535.0, m.light.emplace()) ||
+            ok = ParseNumber(value, 0.0, 65535.0, o.light.emplace()) ||
                  refuse("must be lx in 0..65535");
             break;
         case 'N':
@@ -255,6 +281,9 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
         case 'e':
             o.stdinEofExits = true;
             break;
+        case 'C':
+            o.stdinCommands = true;
+            break;
         case 'h':
             o.help = true;
             return o;
@@ -268,6 +297,7 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
             }
             ok = ParseNumber(value, n->min, n->max, *n->out) || refuse(n->must);
             haveGap = haveGap || c == 'g';
+            o.haveAddress = o.haveAddress || c == 'a';
         }
         if (!ok) {
             return std::nullopt;
@@ -283,6 +313,10 @@ std::optional<Options> ParseOptions(int argc, char **argv, std::string &error) {
         error = "--tcp-host only makes sense with --tcp";
     } else if (haveGap && f.splitBytes == 0) {
         error = "--gap only makes sense with --split";
+    } else if (o.haveAddress && !o.modules.empty()) {
+        error = "--address and --module exclude each other: give each address in --module";
+    } else if (o.modules.size() > Line::kMaxModules) {
+        error = "--module: the line holds " + std::to_string(Line::kMaxModules) + " at most";
     }
     return error.empty() ? std::optional(o) : std::nullopt;
 }
@@ -308,19 +342,18 @@ int main(int argc, char **argv) {
         return kExitRuntimeError;
     }
 
-    auto deviceSide = pty::PtyPair::Open(error);
-    if (!deviceSide) {
-        LogError("%s", error.c_str());
-        return kExitRuntimeError;
-    }
-    const auto device = SensorDevice::Open(deviceSide->slaveName, options->baud, options->address,
-                                           options->faults.seed, options->module, error);
-    if (!device) {
-        LogError("%s", error.c_str());
-        return kExitRuntimeError;
+    Line line(options->baud, options->faults.seed, options->light, options->module);
+    const std::vector<ModuleWanted> modules =
+        options->modules.empty() ? std::vector{ModuleWanted{options->address, {}, {}}}
+                                 : options->modules;
+    for (const ModuleWanted &module : modules) {
+        if (!line.Add(module, error)) {
+            LogError("%s", error.c_str());
+            return kExitRuntimeError;
+        }
     }
 
-    Bridge bridge(deviceSide->master.Get(), *device, options->baud, options->faults, log);
-    return RunEventLoop({bridge, *device, log, options->link, options->stdinEofExits,
-                         options->tcpHost, options->tcpPort});
+    Bridge bridge(line, options->baud, options->faults, log);
+    return RunEventLoop({bridge, line, log, options->link, options->stdinEofExits,
+                         options->stdinCommands, options->tcpHost, options->tcpPort});
 }

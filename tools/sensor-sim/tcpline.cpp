@@ -130,8 +130,8 @@ void TcpLine::Drop(TrafficLog &log, const char *kind, const std::string &why) {
     LogVerbose("client %s %s", clientName_.c_str(), why.c_str());
 }
 
-void TcpLine::Announce(int address) const {
-    std::printf("sensor-sim: tcp %s, address %d\n", name_.c_str(), address);
+void TcpLine::Announce(const std::string &addresses) const {
+    std::printf("sensor-sim: tcp %s, %s\n", name_.c_str(), addresses.c_str());
     std::fflush(stdout);
 }
 

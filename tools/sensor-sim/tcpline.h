@@ -30,9 +30,10 @@ public:
     // Closes the client's connection; logged as `kind`, with `why` on stderr (--verbose).
     void Drop(TrafficLog &log, const char *kind, const std::string &why);
 
-    // The ready line: "sensor-sim: tcp 127.0.0.1:40123, address 1", an IPv6 address in
-    // brackets, so the port follows the last colon either way.
-    void Announce(int address) const;
+    // The ready line: "sensor-sim: tcp 127.0.0.1:40123, address 1" (with several modules
+    // "addresses 3,5"), an IPv6 address in brackets, so the port follows the last colon
+    // either way.
+    void Announce(const std::string &addresses) const;
 
 private:
     TcpLine(pty::Fd listener, std::string name)

@@ -1,5 +1,6 @@
 #pragma once
-// The bridge's two directions of output, each a non-blocking pty written on a schedule.
+// The bridge's output to the program's side, a non-blocking pty (or socket) written on a
+// schedule.
 
 #include "bridge.h"
 
