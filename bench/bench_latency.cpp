@@ -6,33 +6,16 @@
 
 #include "app/frmMain.h"
 #include "benchsetup.h"
-#include "serial/mscomm.h"
+#include "replytiming.h"
 #include "tests/e2e/simulator.h"
 
 #include <QApplication>
-#include <QEventLoop>
-#include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
-
-#include <time.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
-
-namespace {
-
-double Now() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-} // namespace
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
@@ -47,20 +30,8 @@ int main(int argc, char **argv) {
     frmMain w(dir.path());
     w.Form_Load();
 
-    std::vector<double> clicked, handled;
-    QEventLoop wait;
-    QObject::connect(w.MSComm1, &MSComm::OnComm, &app, [&] {
-        if (w.MSComm1->commEvent() == MSComm::Receive) {
-            handled.push_back(Now());
-            wait.quit();
-        }
-    });
-    for (int i = 0; i < queries; ++i) {
-        clicked.push_back(Now());
-        w.comDoOnce->click();
-        QTimer::singleShot(1000, &wait, &QEventLoop::quit); // a lost reply must not hang
-        wait.exec();
-    }
+    const ReplyTimes times = TimeOneShots(w, queries);
+    const std::vector<double> &clicked = times.clicked, &handled = times.handled;
 
     const auto requests = sim.log(QStringLiteral("rx"));
     const auto replies = sim.log(QStringLiteral("tx"));

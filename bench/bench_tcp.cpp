@@ -1,39 +1,34 @@
 // The same window on the same simulator over the two ways a COMn can go: a pseudo-terminal
 // (a serial line) and a loopback TCP connection to the simulator's serial device server.
-// For each, in one run: reply-to-window latency of one-shot queries (the simulator logs
-// when it wrote the reply; a slot after MSComm1_OnComm notes when the window is done, on
-// the same monotonic clock), then polling at 50 ms: the period from the simulator's request
-// times, and this process's CPU time.
+// For each, in one run: reply-to-window latency of one-shot queries (replytiming.h), then
+// polling at 50 ms: the period from the simulator's request times, this process's CPU
+// time, and whether the window took every reply (its receive events and request counter,
+// the last value shown, no message), which scripts/soak.sh checks.
 //   bench_tcp [QUERIES] [POLL_SECONDS]
 
 #include "app/frmMain.h"
 #include "benchsetup.h"
+#include "replytiming.h"
 #include "serial/mscomm.h"
 #include "tests/e2e/simulator.h"
 #include "tests/e2e/tcpsim.h"
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <time.h>
-
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
 
 namespace {
-
-double Now() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 void Wait(int ms) {
     QEventLoop loop;
@@ -47,6 +42,12 @@ struct Figures {
     double periodMean = 0, periodP99 = 0; // ms
     size_t polls = 0, replies = 0;
     double cpuPercent = 0;
+    // What the window made of the polling: receive events, its request counter, whether its
+    // value box shows the last reply's register 0, and the messages it showed.
+    int taken = 0;
+    long long counter = 0;
+    bool lastValueShown = false;
+    int messages = 0;
 };
 
 using Log = std::function<std::vector<LoggedFrame>(const QString &)>;
@@ -54,25 +55,14 @@ using Log = std::function<std::vector<LoggedFrame>(const QString &)>;
 Figures Measure(const QString &dir, const Log &log, int queries, int pollSeconds) {
     Figures f;
     frmMain w(dir);
+    w.messages().setPresenter([&f](const Message &) { ++f.messages; });
     w.Form_Load();
     for (int i = 0; i < 300 && !w.MSComm1->portOpen(); ++i)
         Wait(10); // a network port connects in the background
     if (!w.MSComm1->portOpen())
         return f;
 
-    std::vector<double> handled;
-    QEventLoop wait;
-    QObject::connect(w.MSComm1, &MSComm::OnComm, &w, [&] {
-        if (w.MSComm1->commEvent() == MSComm::Receive) {
-            handled.push_back(Now());
-            wait.quit();
-        }
-    });
-    for (int i = 0; i < queries; ++i) {
-        w.comDoOnce->click();
-        QTimer::singleShot(1000, &wait, &QEventLoop::quit); // a lost reply must not hang
-        wait.exec();
-    }
+    const std::vector<double> handled = TimeOneShots(w, queries).handled;
     const auto replies = log(QStringLiteral("tx"));
     std::vector<double> toWindow;
     for (size_t i = 0; i < std::min(handled.size(), replies.size()); ++i)
@@ -85,11 +75,11 @@ Figures Measure(const QString &dir, const Log &log, int queries, int pollSeconds
     const size_t repliedBefore = replies.size();
     w.txtTimerSet->setText(QStringLiteral("50"));
     const double cpu = CpuSeconds();
-    const double start = Now();
+    const double start = MonotonicSeconds();
     w.cmdOneM->click();
     Wait(pollSeconds * 1000);
     w.cmdStopOnce->click();
-    f.cpuPercent = 100 * (CpuSeconds() - cpu) / (Now() - start);
+    f.cpuPercent = 100 * (CpuSeconds() - cpu) / (MonotonicSeconds() - start);
     Wait(200);
     const auto requests = log(QStringLiteral("rx"));
     std::vector<double> periods;
@@ -101,7 +91,16 @@ Figures Measure(const QString &dir, const Log &log, int queries, int pollSeconds
     f.periodMean = periods.empty() ? 0 : sum / double(periods.size());
     f.periodP99 = Percentile(periods, 0.99);
     f.polls = requests.size() - before;
-    f.replies = log(QStringLiteral("tx")).size() - repliedBefore;
+    const auto repliesAfter = log(QStringLiteral("tx"));
+    f.replies = repliesAfter.size() - repliedBefore;
+    // Polling starts both counts again at 1.
+    f.taken = w.CommCount - 1;
+    f.counter = w.lblCounter->text().toLongLong() - 1;
+    if (!repliesAfter.empty() && repliesAfter.back().bytes.size() >= 5) {
+        const QByteArray &b = repliesAfter.back().bytes;
+        f.lastValueShown =
+            w.txtValue(0)->text() == QString::number(256 * std::uint8_t(b[3]) + std::uint8_t(b[4]));
+    }
     return f;
 }
 
@@ -113,6 +112,9 @@ void Print(const char *name, const Figures &f) {
                 "%s_poll50_requests %zu\n%s_poll50_replies %zu\n%s_poll50_cpu_percent %.2f\n",
                 name, f.periodMean, name, f.periodP99, name, f.polls, name, f.replies, name,
                 f.cpuPercent);
+    std::printf("%s_poll50_taken %d\n%s_poll50_counter %lld\n%s_poll50_last_value_shown %d\n"
+                "%s_messages %d\n",
+                name, f.taken, name, f.counter, name, int(f.lastValueShown), name, f.messages);
 }
 
 } // namespace

@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang-14 into build-fuzz/ (or $FUZZ_BUILD_DIR), runs
+# Builds the libFuzzer targets in the checked tree, build-asan/ (or $ASAN_BUILD_DIR, see
+# scripts/checked-build.sh; after scripts/sanitize.sh there is nothing left to build), runs
 # every saved regression input once, then fuzzes each target for SECONDS seconds (default
-# 60) from a copy of its seed corpus. Exits non-zero when anything fails; crash inputs are
-# kept under the build directory's fuzz-artifacts/ and their paths are printed.
+# 60) from a copy of its seed corpus, two targets at a time (or $FUZZ_JOBS). Exits non-zero
+# when anything fails; crash inputs are kept under the build directory's fuzz-artifacts/
+# and their paths are printed.
 #
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+build=${ASAN_BUILD_DIR:-$root/build-asan}
 seconds=${1:-60}
 targets=(fuzz_commset fuzz_numbers fuzz_receive fuzz_handlers)
+jobs=${FUZZ_JOBS:-2}
 
-"$root/scripts/deps.sh"
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DSC_FUZZ=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+"$root/scripts/checked-build.sh" "${targets[@]}"
 
 export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=print_stacktrace=1
@@ -44,15 +44,24 @@ for t in "${targets[@]}"; do
   fi
 done
 
-for t in "${targets[@]}"; do
-  corpus=$work/$t
-  artifacts=$build/fuzz-artifacts/$t
+# One target fuzzes on each core, so the budget per target holds at half the wall time.
+fuzz() {
+  local t=$1 corpus=$work/$1 artifacts=$build/fuzz-artifacts/$1
   mkdir -p "$corpus" "$artifacts"
   cp "$root/tests/fuzz/corpus/$t"/* "$corpus/"
-  echo "== $t: fuzzing for ${seconds} s"
-  if (cd "$work" && "$build/bin/$t" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
+  (cd "$work" && "$build/bin/$t" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
     -max_len="$(max_len "$t")" -print_final_stats=1 -artifact_prefix="$artifacts/" \
-    "$corpus" >"$work/$t.log" 2>&1); then
+    "$corpus" >"$work/$t.log" 2>&1)
+}
+echo "== fuzzing ${targets[*]} for ${seconds} s each, $jobs at a time"
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n || true; done
+  (if fuzz "$t"; then echo ok; else echo failed; fi >"$work/$t.status") &
+done
+wait
+for t in "${targets[@]}"; do
+  echo "== $t"
+  if [ "$(cat "$work/$t.status")" = ok ]; then
     grep -E '^#[0-9]+[[:space:]]+DONE' "$work/$t.log" | tail -n 1 || true
     grep -E 'stat::(number_of_executed_units|average_exec_per_sec)' "$work/$t.log" || true
   else

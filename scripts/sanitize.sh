@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything with clang under AddressSanitizer and UndefinedBehaviorSanitizer into
-# build-asan/ and runs the whole test suite there; any report fails the run.
+# build-asan/ (or $ASAN_BUILD_DIR, see scripts/checked-build.sh) and runs the whole test
+# suite there; any report fails the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ASAN_BUILD_DIR:-$root/build-asan}
-"$root/scripts/deps.sh"
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DSC_SANITIZE=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
+"$root/scripts/checked-build.sh"
 cd "$build"
 # Leaks count too; the first report of any kind stops the test that made it.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

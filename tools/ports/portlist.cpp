@@ -10,6 +10,10 @@
 #include <QSerialPortInfo>
 #include <QTcpSocket>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 QString Hex4(quint16 value) {
@@ -21,6 +25,24 @@ QString OpenRefusal(const QSerialPortInfo &info) {
         return why;
     if (const QString why = LockRefusal(info.systemLocation()); !why.isEmpty())
         return why;
+#ifdef Q_OS_WIN
+    // Opened and closed with the system's calls alone: QSerialPort's open also starts its
+    // wait for line events, and under wine that wait holds the opening thread until an event
+    // comes, which on a port without a UART behind it (wine's COM1 is the host's /dev/ttyS0)
+    // is never.
+    const HANDLE handle =
+        ::CreateFileW(reinterpret_cast<const wchar_t *>(info.systemLocation().utf16()),
+                      GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return {};
+    }
+    // A COM port is opened by one program at a time.
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ACCESS_DENIED)
+        return QStringLiteral("held by another program");
+    return qt_error_string(int(error));
+#else
     QSerialPort port(info);
     if (port.open(QIODevice::ReadWrite)) {
         port.close();
@@ -30,6 +52,7 @@ QString OpenRefusal(const QSerialPortInfo &info) {
     if (port.error() == QSerialPort::PermissionError)
         return QStringLiteral("held by another program");
     return port.errorString();
+#endif
 }
 
 // Windows names the port itself COMn; elsewhere COMn leads to the device by a path.
