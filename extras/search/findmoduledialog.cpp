@@ -61,16 +61,17 @@ FindModuleDialog *FindModuleDialog::Open(frmMain &window) {
     if (open && !open->isVisible())
         open = nullptr;
     auto *shown = toolwindow::ShowOrMake(open, [&window]() -> FindModuleDialog * {
+        // Refused before the devices are listed: while another tool has the line, nothing
+        // is looked at or made.
+        if (const auto refusal = window.Lease->Refusal(nullptr)) {
+            window.MsgBox(*refusal, MsgIcon::Warning, QStringLiteral("系统提示"));
+            return nullptr;
+        }
         auto *made = new FindModuleDialog(SearchCandidates(window.Place()), window);
         // The search opens the devices itself: the window's port is closed while it runs, and
         // opened again when the dialog closes.
-        const auto refusal =
-            window.Lease->Take(made, QStringLiteral("查找模块"), LineLease::Need::Device, made);
-        if (!refusal)
-            return made;
-        delete made;
-        window.MsgBox(*refusal, MsgIcon::Warning, QStringLiteral("系统提示"));
-        return nullptr;
+        window.Lease->Take(made, QStringLiteral("查找模块"), LineLease::Need::Device, made);
+        return made;
     });
     if (shown && shown != open) { // once shown, so that the focus lands on "取消"
         shown->cancelButton->setFocus();
