@@ -142,6 +142,9 @@ public:
     QPushButton *cmdChangeID, *cmdReadAdd;
 
 signals:
+    // The bytes of each receive event, as the received-command box shows them: for a tool
+    // that judges replies itself (CRC, address) while the window sends.
+    void BytesReceived(const QByteArray &bytes);
     // A measurement reply was decoded into the window: its first filled box
     // (txtValue(0), the visible one, for start addresses 0 and 1) and its registers, and the
     // request it answers. The tools follow these rather than the window's texts.

@@ -1,10 +1,12 @@
 #include "toolwindow.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QShortcut>
+#include <QTableWidget>
 
 namespace toolwindow {
 
@@ -16,21 +18,70 @@ void Prepare(QWidget &window, const QString &objectName, const QString &title) {
     QObject::connect(escape, &QShortcut::activated, &window, &QWidget::close);
 }
 
+namespace {
+
+// "开始(&S)" is read "开始", "&Start" "Start".
+QString WithoutMnemonic(const QString &caption) {
+    static const QRegularExpression mnemonic(QStringLiteral(R"(\(&.\))"));
+    return QString(caption).remove(mnemonic).remove(u'&');
+}
+
+} // namespace
+
 QPushButton *Button(QWidget *parent, const QString &text) {
-    auto *button = new QPushButton(text, parent);
-    button->setAccessibleName(QString(text).remove(u'&'));
+    auto *button = new QPushButton(parent);
+    SetButtonText(button, text);
     return button;
+}
+
+void SetButtonText(QPushButton *button, const QString &text) {
+    button->setText(text);
+    button->setAccessibleName(WithoutMnemonic(text));
 }
 
 std::pair<QLabel *, QLineEdit *> LabelledBox(QWidget *parent, const QString &caption,
                                              bool readOnly) {
     auto *box = new QLineEdit(parent);
-    static const QRegularExpression mnemonic(QStringLiteral(R"(\(&.\))"));
-    box->setAccessibleName(QString(caption).remove(mnemonic));
+    box->setAccessibleName(WithoutMnemonic(caption));
     box->setReadOnly(readOnly);
     auto *label = new QLabel(caption + u':', parent);
     label->setBuddy(box);
     return {label, box};
+}
+
+QLabel *StatusLine(QWidget *parent, const QString &text, const QString &description) {
+    auto *status = new QLabel(text, parent);
+    // Its text is what a screen reader is to say: the field is described, never renamed.
+    status->setAccessibleDescription(description);
+    status->setFocusPolicy(Qt::TabFocus);
+    status->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    status->setWordWrap(true);
+    return status;
+}
+
+QTableWidget *Table(QWidget *parent, const QString &name, const QStringList &columns) {
+    auto *table = new QTableWidget(0, static_cast<int>(columns.size()), parent);
+    table->setAccessibleName(name);
+    table->setHorizontalHeaderLabels(columns);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setTabKeyNavigation(false);
+    table->verticalHeader()->setVisible(false);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    return table;
+}
+
+void SetRow(QTableWidget *table, int row, const QStringList &cells) {
+    if (row >= table->rowCount())
+        table->setRowCount(row + 1);
+    for (int column = 0; column < cells.size() && column < table->columnCount(); ++column) {
+        QTableWidgetItem *item = table->item(row, column);
+        if (!item)
+            table->setItem(row, column, new QTableWidgetItem(cells[column]));
+        else if (item->text() != cells[column])
+            item->setText(cells[column]);
+    }
 }
 
 void ShowText(QLineEdit *box, const QString &text) {

@@ -11,6 +11,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTableWidget;
 
 namespace toolwindow {
 
@@ -35,12 +36,22 @@ template <typename T, typename Make> T *ShowOne(QWidget &parent, Make make) {
     return ShowOrMake(parent.findChild<T *>(QString(), Qt::FindDirectChildrenOnly), make);
 }
 
-// A button named by its text without the mnemonic's "&".
+// A button named by its text without the mnemonic ("开始" for "开始(&S)").
 QPushButton *Button(QWidget *parent, const QString &text);
+// A new text for a button, and the name with it.
+void SetButtonText(QPushButton *button, const QString &text);
 // A box and its label, "caption:", which focuses the box by its mnemonic; the box is named
 // by the caption without the mnemonic ("参考值" for "参考值(&R)").
 std::pair<QLabel *, QLineEdit *> LabelledBox(QWidget *parent, const QString &caption,
                                              bool readOnly);
+// A line of state the screen reader says as it stands, reached with Tab, described by
+// `description`.
+QLabel *StatusLine(QWidget *parent, const QString &text, const QString &description);
+// A table that is read, not edited, named `name`, whole rows selected; Tab leaves it.
+QTableWidget *Table(QWidget *parent, const QString &name, const QStringList &columns);
+// Row `row` (made when missing) holding `cells`; only changed cells are set.
+void SetRow(QTableWidget *table, int row, const QStringList &cells);
+
 // Only a changed text is set: setting a line edit repaints it, and the figures refresh often.
 void ShowText(QLineEdit *box, const QString &text);
 

@@ -45,6 +45,7 @@ void frmMain::MSComm1_OnComm() {
         break; // anything before the first request: shown only
     }
     ShowLamp(imgConnected);
+    emit BytesReceived(reply); // last, so a tool that sends again meets the window at rest
 }
 
 void frmMain::ShowMeasuredValues(const QByteArray &reply) {

@@ -24,6 +24,11 @@ public:
     bool Start(const QString &path);
     void Stop();
     bool Recording() const { return recorder_ != nullptr; }
+    // A reading a tool took from the line itself, recorded as the window's are.
+    void AddReading(const modbus::Reading &reading) {
+        if (recorder_)
+            recorder_->AddReading(reading);
+    }
 
 signals:
     void RecordingChanged(bool recording);
