@@ -2,6 +2,9 @@
 
 #include "app/appinfo.h"
 #include "app/frmMain.h"
+#include "bus/assignwindow.h"
+#include "bus/overviewwindow.h"
+#include "bus/scanwindow.h"
 #include "calibrate/calibrationwindow.h"
 #include "record/recordtool.h"
 #include "search/findmoduledialog.h"
@@ -26,6 +29,16 @@ ExtraTools::ExtraTools(frmMain &window)
             [this] { TrendWindow::Open(window_); });
     AddTool(QStringLiteral("校准…"), QKeySequence(Qt::CTRL | Qt::Key_K),
             [this] { CalibrationWindow::Open(window_); });
+    tools_->addSeparator();
+    AddTool(QStringLiteral("扫描总线…"), QKeySequence(Qt::CTRL | Qt::Key_B),
+            [this] { ScanWindow::Open(window_); });
+    AddTool(QStringLiteral("分配地址…"), QKeySequence(Qt::CTRL | Qt::Key_D),
+            [this] { AssignWindow::Open(window_); });
+    AddTool(QStringLiteral("总线总览…"), QKeySequence(Qt::CTRL | Qt::Key_L), [this] {
+        // Its readings are recorded as the window's are.
+        connect(OverviewWindow::Open(window_), &OverviewWindow::ReadingTaken, record_,
+                &RecordTool::AddReading, Qt::UniqueConnection);
+    });
 
     connect(window.HelpMenu->addAction(QStringLiteral("关于…")), &QAction::triggered, this,
             &ExtraTools::ShowAbout);

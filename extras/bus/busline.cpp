@@ -1,0 +1,127 @@
+#include "busline.h"
+
+#include <QDateTime>
+
+namespace bus {
+
+BusLine::BusLine(std::function<bool(std::uint8_t)> send, QObject *parent)
+    : QObject(parent), send_(std::move(send)) {
+    wait_.setSingleShot(true);
+    wait_.setTimerType(Qt::PreciseTimer);
+    connect(&wait_, &QTimer::timeout, this, [this] { Finish(Judge(asked_, heard_, true)); });
+}
+
+BusLine::~BusLine() {
+    Close();
+}
+
+void BusLine::Close() {
+    Cancel();
+    ready_ = false;
+    if (comm_) { // closed at once, before the window's port opens the device again
+        comm_->disconnect(this);
+        comm_->setPortOpen(false);
+    }
+}
+
+std::unique_ptr<BusLine> BusLine::OpenOwn(const SettingsPlace &place, std::int16_t port,
+                                          std::int32_t rate, QString *failure) {
+    auto line = std::make_unique<BusLine>(nullptr);
+    auto *comm = new MSComm(place, line.get());
+    line->comm_ = comm;
+    line->rate_ = rate;
+    line->send_ = [comm](std::uint8_t address) {
+        comm->setInBufferCount(0); // what came late for the last address is no answer
+        return comm->setOutput(ReadRequest(address));
+    };
+    comm->setCommPort(port);
+    comm->setSettings(rate);
+    comm->setRThreshold(1);
+    connect(comm, &MSComm::OnComm, line.get(), &BusLine::HandleComm);
+    connect(comm, &MSComm::PortOpenChanged, line.get(), [raw = line.get()](bool open) {
+        raw->ready_ = open;
+        raw->Cancel();
+        if (open)
+            emit raw->Opened();
+        else
+            emit raw->Lost(QStringLiteral("串口已关闭或连接已断开"));
+    });
+    connect(comm, &MSComm::ConnectFailed, line.get(),
+            [raw = line.get(), comm] { emit raw->Lost(comm->connectErrorText()); });
+    if (!comm->setPortOpen(true)) {
+        if (failure)
+            *failure = QStringLiteral("无法打开 COM%1").arg(port);
+        return nullptr;
+    }
+    line->ready_ = comm->portOpen(); // a network port connects in the background
+    return line;
+}
+
+bool BusLine::SetRate(std::int32_t rate) {
+    if (comm_ && !comm_->setSettings(rate))
+        return false;
+    rate_ = rate;
+    return true;
+}
+
+void BusLine::Ask(std::uint8_t address, Patience patience) {
+    Cancel();
+    asked_ = address;
+    patience_ = patience;
+    heard_.clear();
+    completeMs_ = 0;
+    asking_ = true;
+    since_.start();
+    if (!ready_ || !send_ || !send_(address)) {
+        wait_.start(0); // nothing went out, so nothing can come back
+        return;
+    }
+    wait_.start(waitMs_ > 0 ? waitMs_ : WaitMs(rate_));
+}
+
+void BusLine::Cancel() {
+    asking_ = false;
+    wait_.stop();
+}
+
+void BusLine::Hear(const QByteArray &bytes) {
+    if (!asking_)
+        return; // nothing is asked: a late reply is no answer to anyone
+    heard_ += bytes;
+    const Judged judged = Judge(asked_, heard_, false);
+    if (judged.heard == Heard::Incomplete)
+        return;
+    if (completeMs_ == 0)
+        completeMs_ = static_cast<double>(since_.nsecsElapsed()) / 1e6;
+    if (patience_ == Patience::FirstReply)
+        Finish(judged);
+}
+
+void BusLine::Finish(Judged judged) {
+    if (!asking_)
+        return;
+    asking_ = false;
+    wait_.stop();
+    Answer answer;
+    answer.asked = asked_;
+    answer.judged = judged;
+    answer.ms = completeMs_;
+    answer.time = QDateTime::currentMSecsSinceEpoch();
+    answer.bytes = heard_;
+    emit Answered(answer);
+}
+
+void BusLine::HandleComm() {
+    switch (comm_->commEvent()) {
+    case MSComm::Receive:
+        Hear(comm_->input());
+        break;
+    case MSComm::DeviceLost: // PortOpenChanged(false) tells the tool
+        Cancel();
+        break;
+    default:
+        break; // line errors: the bytes they spoil fail their check
+    }
+}
+
+} // namespace bus

@@ -1,0 +1,40 @@
+#include "bustoolwindow.h"
+
+#include "app/frmMain.h"
+#include "app/linelease.h"
+#include "extras/toolwindow.h"
+#include "serial/mscomm.h"
+
+#include <QCloseEvent>
+#include <QPushButton>
+
+BusToolWindow::BusToolWindow(frmMain &window, const QString &objectName, const QString &title,
+                             const QString &startText)
+    : QWidget(&window, Qt::Window), window_(window), startText_(startText) {
+    toolwindow::Prepare(*this, objectName, title);
+    startButton = toolwindow::Button(this, startText);
+    closeButton = toolwindow::Button(this, QStringLiteral("关闭"));
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(window.Lease, &LineLease::Revoked, this, [this](QObject *holder, const QString &why) {
+        if (holder == this)
+            End(why);
+    });
+}
+
+// The derived window's line is closed by now, so the window's port may open the device.
+BusToolWindow::~BusToolWindow() {
+    window_.Lease->GiveBack(this);
+}
+
+void BusToolWindow::ShowRunning(bool running) {
+    toolwindow::SetButtonText(startButton, running ? QStringLiteral("停止(&S)") : startText_);
+}
+
+std::int32_t BusToolWindow::WindowRate() const {
+    return window_.MSComm1->settings().section(u',', 0, 0).toInt();
+}
+
+void BusToolWindow::closeEvent(QCloseEvent *event) {
+    End(QStringLiteral("已停止。"));
+    event->accept();
+}
