@@ -1,0 +1,230 @@
+// What the bus tools cost on the simulator's line.
+//   bench_bus scan [RUNS]             the scan of 1-35 at one rate, modules at 3, 5 and 7,
+//                                     at 19200 and at 9600 baud
+//   bench_bus line [SECONDS] [PAIRS]  the overview polling 10 modules back to back at 19200
+//                                     against the window polling one module at 50 ms, in
+//                                     alternating turns: readings a second and CPU of each
+//   bench_bus soak [MINUTES]          the overview polling 10 modules back to back, its
+//                                     resident memory each minute
+// The line: the simulator paces each reply at the rate (--wire-time) and starts it 5 ms after
+// the request (--delay 5), where on a wire the request's 8 bytes take 4.2 ms and the module
+// turns round; so a request and its reply take about 8.9 ms, as on an RS-485 line at 19200.
+// Both windows are shown, so every reading paints as it does for a technician.
+
+#include "app/frmMain.h"
+#include "app/linelease.h"
+#include "app/windowstyle.h"
+#include "benchsetup.h"
+#include "extras/bus/overviewwindow.h"
+#include "extras/bus/scanwindow.h"
+#include "extras/extratools.h"
+#include "serial/mscomm.h"
+#include "tests/e2e/simulator.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+void RunUntil(const std::function<bool()> &done, int ms = 0) {
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    if (ms > 0) {
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+// The window on COM4 at `rate`, the simulator behind it with `options`.
+struct Rig {
+    QTemporaryDir dir;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<frmMain> window;
+
+    bool Start(int rate, QStringList options) {
+        QFile settings(dir.filePath(QStringLiteral("comm.set")));
+        if (!settings.open(QIODevice::WriteOnly) ||
+            settings.write(QByteArray("4,") + QByteArray::number(rate) + "\r\n") < 0)
+            return false;
+        settings.close();
+        options << QStringLiteral("--baud") << QString::number(rate);
+        sim = std::make_unique<Simulator>(dir.path(), 4, options);
+        if (!sim->isReady())
+            return false;
+        window = std::make_unique<frmMain>(dir.path());
+        new ExtraTools(*window);
+        window->messages().setPresenter(
+            [](const Message &m) { std::fprintf(stderr, "message: %s\n", qPrintable(m.text)); });
+        window->Form_Load();
+        window->show();
+        RunUntil([] { return true; }, 300);
+        return window->MSComm1->portOpen();
+    }
+};
+
+QStringList TenModules() {
+    QStringList options{QStringLiteral("--wire-time"), QStringLiteral("--delay"),
+                        QStringLiteral("5")};
+    for (int address = 1; address <= 10; ++address)
+        options << QStringLiteral("--module") << QString::number(address);
+    return options;
+}
+
+int Scan(int runs) {
+    for (const int rate : {19200, 9600}) {
+        Rig rig;
+        if (!rig.Start(rate, {QStringLiteral("--wire-time"), QStringLiteral("--module"),
+                              QStringLiteral("3"), QStringLiteral("--module"), QStringLiteral("5"),
+                              QStringLiteral("--module"), QStringLiteral("7")}))
+            return 1;
+        ScanWindow *scan = ScanWindow::Open(*rig.window);
+        std::vector<double> ms;
+        int misses = 0;
+        for (int run = 0; run < runs; ++run) {
+            QElapsedTimer clock;
+            clock.start();
+            scan->startButton->click();
+            RunUntil([&] { return !scan->Scanning(); });
+            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+            misses += scan->table->rowCount() != 3;
+            RunUntil([] { return true; }, 200); // the window's port opened again
+        }
+        std::printf("scan_%d_p50_ms %.1f\nscan_%d_max_ms %.1f\nscan_%d_misses %d\n", rate,
+                    Percentile(ms, 0.5), rate, Percentile(ms, 1.0), rate, misses);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+struct Turn {
+    double cpu = 0, wall = 0, readings = 0;
+    double Percent() const { return wall > 0 ? 100 * cpu / wall : 0; }
+    double PerSecond() const { return wall > 0 ? readings / wall : 0; }
+};
+
+std::uint64_t Replies(const OverviewWindow &overview) {
+    std::uint64_t replies = 0;
+    for (const bus::ModuleHealth &health : overview.Health())
+        replies += health.replies;
+    return replies;
+}
+
+int Line(int seconds, int pairs) {
+    Rig rig;
+    if (!rig.Start(19200, TenModules()))
+        return 1;
+    frmMain &w = *rig.window;
+    OverviewWindow *overview = OverviewWindow::Open(w);
+    overview->addressBox->setText(QStringLiteral("1-10"));
+    int polled = 0;
+    QObject::connect(&w, &frmMain::ReadingDecoded, [&] { ++polled; });
+    std::vector<Turn> plain, bus;
+    QElapsedTimer clock;
+    for (int pair = 0; pair < pairs; ++pair) {
+        Turn p;
+        w.txtTimerSet->setText(QStringLiteral("50"));
+        polled = 0;
+        double cpu0 = CpuSeconds();
+        clock.start();
+        w.cmdOneM_Click();
+        RunUntil([&] { return clock.elapsed() >= seconds * 1000; });
+        w.cmdStopOnce_Click();
+        p.cpu = CpuSeconds() - cpu0;
+        p.wall = double(clock.elapsed()) / 1000;
+        p.readings = polled;
+        plain.push_back(p);
+        RunUntil([] { return true; }, 300);
+
+        Turn b;
+        w.txtTimerSet->setText(QStringLiteral("0"));
+        cpu0 = CpuSeconds();
+        clock.start();
+        overview->startButton->click();
+        RunUntil([&] { return clock.elapsed() >= seconds * 1000; });
+        const std::uint64_t replies = Replies(*overview);
+        overview->startButton->click();
+        b.cpu = CpuSeconds() - cpu0;
+        b.wall = double(clock.elapsed()) / 1000;
+        b.readings = double(replies);
+        RunUntil([&] { return !overview->Polling(); }, 300);
+        bus.push_back(b);
+        std::printf(
+            "pair %d window_cpu_pct %.3f overview_cpu_pct %.3f overview_readings_per_s %.1f\n",
+            pair + 1, p.Percent(), b.Percent(), b.PerSecond());
+        std::fflush(stdout);
+    }
+    std::vector<double> ratio, rate, plainCpu, busCpu;
+    for (int i = 0; i < pairs; ++i) {
+        plainCpu.push_back(plain[size_t(i)].Percent());
+        busCpu.push_back(bus[size_t(i)].Percent());
+        ratio.push_back(bus[size_t(i)].Percent() / std::max(1e-9, plain[size_t(i)].Percent()));
+        rate.push_back(bus[size_t(i)].PerSecond());
+    }
+    std::printf("seconds_per_turn %d\npairs %d\n", seconds, pairs);
+    std::printf("window_50ms_cpu_pct %.3f\noverview_cpu_pct %.3f\ncpu_ratio_median %.2f\n",
+                Percentile(plainCpu, 0.5), Percentile(busCpu, 0.5), Percentile(ratio, 0.5));
+    std::printf("overview_readings_per_s_median %.1f\noverview_readings_per_s_min %.1f\n",
+                Percentile(rate, 0.5), Percentile(rate, 0.0));
+    std::uint64_t timeouts = 0, errors = 0;
+    for (const bus::ModuleHealth &health : overview->Health()) {
+        timeouts += health.timeouts;
+        errors += health.crcErrors + health.wrongAddress;
+    }
+    std::printf("last_turn_timeouts %llu\nlast_turn_errors %llu\n",
+                static_cast<unsigned long long>(timeouts), static_cast<unsigned long long>(errors));
+    return 0;
+}
+
+int Soak(int minutes) {
+    Rig rig;
+    if (!rig.Start(19200, TenModules()))
+        return 1;
+    rig.window->txtTimerSet->setText(QStringLiteral("0"));
+    OverviewWindow *overview = OverviewWindow::Open(*rig.window);
+    overview->addressBox->setText(QStringLiteral("1-10"));
+    overview->startButton->click();
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu0 = CpuSeconds();
+    for (int minute = 1; minute <= minutes; ++minute) {
+        RunUntil([&] { return clock.elapsed() >= minute * 60000LL; });
+        std::printf("minute %d resident_mib %.2f readings %llu cpu_pct %.2f\n", minute,
+                    ResidentMiB(), static_cast<unsigned long long>(Replies(*overview)),
+                    100 * (CpuSeconds() - cpu0) / (double(clock.elapsed()) / 1000));
+        std::fflush(stdout);
+    }
+    overview->startButton->click();
+    RunUntil([&] { return !overview->Polling(); });
+    return overview->Rounds() > 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    QApplication::setStyle(new WindowStyle);
+    const QByteArray mode = argc > 1 ? argv[1] : "line";
+    const int a = argc > 2 ? std::max(1, std::atoi(argv[2])) : 0;
+    const int b = argc > 3 ? std::max(1, std::atoi(argv[3])) : 0;
+    if (mode == "scan")
+        return Scan(a ? a : 10);
+    if (mode == "soak")
+        return Soak(a ? a : 60);
+    return Line(a ? a : 20, b ? b : 3);
+}
