@@ -68,12 +68,15 @@ QTableWidget *Table(QWidget *parent, const QString &name, const QStringList &col
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setTabKeyNavigation(false);
     table->verticalHeader()->setVisible(false);
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized when a row comes, not at every change of a cell: sizing to the contents measures
+    // every cell's text, and the overview's cells change many times a second.
+    table->horizontalHeader()->setStretchLastSection(true);
     return table;
 }
 
 void SetRow(QTableWidget *table, int row, const QStringList &cells) {
-    if (row >= table->rowCount())
+    const bool added = row >= table->rowCount();
+    if (added)
         table->setRowCount(row + 1);
     for (int column = 0; column < cells.size() && column < table->columnCount(); ++column) {
         QTableWidgetItem *item = table->item(row, column);
@@ -82,6 +85,8 @@ void SetRow(QTableWidget *table, int row, const QStringList &cells) {
         else if (item->text() != cells[column])
             item->setText(cells[column]);
     }
+    if (added)
+        table->resizeColumnsToContents();
 }
 
 void ShowText(QLineEdit *box, const QString &text) {

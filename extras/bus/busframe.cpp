@@ -10,8 +10,8 @@ namespace bus {
 
 namespace {
 
-constexpr int kReplyLength = 7;     // address, 3, 2, value high, value low, CRC
-constexpr int kExceptionLength = 5; // address, 0x83, code, CRC
+// A reply: address, 3, 2, the value high and low, CRC. An exception: address, 0x83, code, CRC.
+constexpr int kExceptionLength = 5;
 // The module answers within a few milliseconds; 50 ms leaves room for a busy machine, and a
 // scan of 35 silent addresses at the module's 19200 baud still takes only about 2.1 s.
 constexpr int kTurnaroundMarginMs = 50;

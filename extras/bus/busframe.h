@@ -18,6 +18,9 @@ namespace bus {
 inline constexpr int kFirstAddress = 1;
 inline constexpr int kLastAddress = 35;
 
+// The length of the reply to a read of one register.
+inline constexpr int kReplyLength = 7;
+
 // "读寄存器 0" of `address`, sealed with its CRC.
 QByteArray ReadRequest(std::uint8_t address);
 

@@ -8,7 +8,11 @@ BusLine::BusLine(std::function<bool(std::uint8_t)> send, QObject *parent)
     : QObject(parent), send_(std::move(send)) {
     wait_.setSingleShot(true);
     wait_.setTimerType(Qt::PreciseTimer);
-    connect(&wait_, &QTimer::timeout, this, [this] { Finish(Judge(asked_, heard_, true)); });
+    connect(&wait_, &QTimer::timeout, this, [this] {
+        if (comm_ && comm_->inBufferCount() > 0)
+            heard_ += comm_->input(); // less than a reply raises no receive event
+        Finish(Judge(asked_, heard_, true));
+    });
 }
 
 BusLine::~BusLine() {
@@ -30,13 +34,17 @@ std::unique_ptr<BusLine> BusLine::OpenOwn(const SettingsPlace &place, std::int16
     auto *comm = new MSComm(place, line.get());
     line->comm_ = comm;
     line->rate_ = rate;
-    line->send_ = [comm](std::uint8_t address) {
-        comm->setInBufferCount(0); // what came late for the last address is no answer
+    line->send_ = [raw = line.get(), comm](std::uint8_t address) {
+        // After anything but a whole reply more may still be coming, and it is no answer to
+        // the next address; after a whole reply the line is quiet.
+        if (raw->unsettled_)
+            comm->setInBufferCount(0);
         return comm->setOutput(ReadRequest(address));
     };
     comm->setCommPort(port);
     comm->setSettings(rate);
-    comm->setRThreshold(1);
+    // One receive event a reply, not one for each piece of it as the bytes come in.
+    comm->setRThreshold(kReplyLength);
     connect(comm, &MSComm::OnComm, line.get(), &BusLine::HandleComm);
     connect(comm, &MSComm::PortOpenChanged, line.get(), [raw = line.get()](bool open) {
         raw->ready_ = open;
@@ -102,6 +110,7 @@ void BusLine::Finish(Judged judged) {
         return;
     asking_ = false;
     wait_.stop();
+    unsettled_ = judged.heard != Heard::Reply && judged.heard != Heard::Exception;
     Answer answer;
     answer.asked = asked_;
     answer.judged = judged;

@@ -75,6 +75,7 @@ private:
     int waitMs_ = 0;
     bool ready_ = true;
     bool asking_ = false;
+    bool unsettled_ = true; // the last Ask ended otherwise than with one whole reply
     std::uint8_t asked_ = 0;
     Patience patience_ = Patience::WholeWait;
     QByteArray heard_;
