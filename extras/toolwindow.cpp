@@ -70,7 +70,8 @@ QTableWidget *Table(QWidget *parent, const QString &name, const QStringList &col
     table->verticalHeader()->setVisible(false);
     // Sized when a row comes, not at every change of a cell: sizing to the contents measures
     // every cell's text, and the overview's cells change many times a second.
-    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setSectionResizeMode(table->columnCount() - 1,
+                                                     QHeaderView::Stretch);
     return table;
 }
 
@@ -85,8 +86,8 @@ void SetRow(QTableWidget *table, int row, const QStringList &cells) {
         else if (item->text() != cells[column])
             item->setText(cells[column]);
     }
-    if (added)
-        table->resizeColumnsToContents();
+    for (int column = 0; added && column < table->columnCount() - 1; ++column)
+        table->resizeColumnToContents(column); // the last one takes the rest of the width
 }
 
 void ShowText(QLineEdit *box, const QString &text) {

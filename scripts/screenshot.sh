@@ -3,7 +3,8 @@
 # window polls once a second for a few seconds, so it shows a reading, the last request
 # and reply, the lamp and both counters. Then docs/window-trend.png: the window polls every
 # 50 ms with the trend window open beside it, and a coefficient of 1.0500 is written half
-# way, so the chart shows the step and its marker.
+# way, so the chart shows the step and its marker. Last docs/bus-overview.png: a line of ten
+# modules scanned, then watched in the overview beside the window, with one pulled off.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -54,3 +55,44 @@ x mousemove 749 $((155 + menu)) click 1                           # its "写入"
 sleep 20
 DISPLAY=$display import -window root -crop 1555x${height}+0+0 +repage "$root/docs/window-trend.png"
 echo "wrote docs/window-trend.png"
+
+# A line of ten modules, on a new simulator and a new program.
+kill "${pids[@]}" 2>/dev/null || true
+wait 2>/dev/null || true
+pids=()
+rm -f "$work/COM4" "$work/display" "$work/sim.log"
+mkfifo "$work/sim.in"
+modules=(); for a in $(seq 1 10); do modules+=(--module "$a"); done
+# Replies paced as on a wire at 19200 baud, starting 4 ms after the request.
+"$build/bin/sensor-sim" --link "$work/COM4" --light 1000 --light-noise 3 "${modules[@]}" \
+  --wire-time --delay 4 \
+  --stdin-commands < "$work/sim.in" > "$work/sim.log" &
+pids+=($!)
+exec 4> "$work/sim.in" # held open: the simulator reads its commands from here
+Xvfb -displayfd 3 -screen 0 1760x760x24 -nolisten tcp 3> "$work/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/sim.log" ] && [ -s "$work/display" ] && break; sleep 0.1; done
+display=":$(cat "$work/display")"
+DISPLAY=$display "$work/sensor-companion" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -Eq ' 834x6[0-9]{2}[+ ]' && break
+  sleep 0.1
+done
+sleep 0.5
+x mousemove 168 $((468 + menu)) click 1 key ctrl+a type 0        # "定时时长(ms)": back to back
+# Without a window manager a window closed leaves no focus: the window is clicked first.
+x key ctrl+b                                                      # "扫描总线…"
+sleep 0.5
+x search --sync --name '^扫描总线$' windowfocus --sync key alt+s # "开始扫描"
+sleep 3
+x key Escape
+x mousemove 400 $((550 + menu)) click 1 key ctrl+l                # "总线总览…", the modules found
+sleep 0.5
+x search --sync --name '^总线总览$' windowmove 840 0 windowfocus --sync key alt+s # "开始"
+sleep 4
+echo "pull 4" >&4
+sleep 3
+DISPLAY=$display import -window root -crop 1720x${height}+0+0 +repage "$root/docs/bus-overview.png"
+echo "wrote docs/bus-overview.png"
+exec 4>&-

@@ -43,6 +43,8 @@ AssignWindow::AssignWindow(frmMain &window)
         QStringLiteral("分配状态"));
     done = new QPlainTextEdit(this);
     done->setAccessibleName(QStringLiteral("已分配"));
+    auto *doneLabel = new QLabel(QStringLiteral("已分配(&D):"), this);
+    doneLabel->setBuddy(done);
     done->setReadOnly(true);
     done->setTabChangesFocus(true);
     done->setMinimumHeight(120);
@@ -53,9 +55,10 @@ AssignWindow::AssignWindow(frmMain &window)
     layout->addWidget(firstLabel, 1, 0);
     layout->addWidget(firstBox, 1, 1);
     layout->addWidget(status, 2, 0, 1, 3);
-    layout->addWidget(done, 3, 0, 1, 3);
-    layout->addWidget(startButton, 4, 1);
-    layout->addWidget(closeButton, 4, 2);
+    layout->addWidget(doneLabel, 3, 0, 1, 3);
+    layout->addWidget(done, 4, 0, 1, 3);
+    layout->addWidget(startButton, 5, 1);
+    layout->addWidget(closeButton, 5, 2);
     layout->setColumnStretch(1, 1);
     setMinimumWidth(480);
 

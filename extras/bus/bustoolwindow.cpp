@@ -21,11 +21,6 @@ BusToolWindow::BusToolWindow(frmMain &window, const QString &objectName, const Q
     });
 }
 
-// The derived window's line is closed by now, so the window's port may open the device.
-BusToolWindow::~BusToolWindow() {
-    window_.Lease->GiveBack(this);
-}
-
 void BusToolWindow::ShowRunning(bool running) {
     toolwindow::SetButtonText(startButton, running ? QStringLiteral("停止(&S)") : startText_);
 }

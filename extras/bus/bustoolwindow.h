@@ -2,7 +2,8 @@
 // What the bus tools' windows share: a window of its own beside the main window that holds
 // the main window's line while it runs, with a start button that reads "停止" meanwhile.
 // However a run ends (its own end, "停止", the lease revoked, the window closed) End is
-// called once it runs, and the line goes back when the window goes.
+// called once it runs. A window destroyed while it holds the line gives it back through the
+// lease, once its own line is closed.
 
 #include <QWidget>
 
@@ -20,7 +21,6 @@ public:
 protected:
     BusToolWindow(frmMain &window, const QString &objectName, const QString &title,
                   const QString &startText);
-    ~BusToolWindow() override;
 
     // Ends a run, saying why; nothing when none runs.
     virtual void End(const QString &why) = 0;

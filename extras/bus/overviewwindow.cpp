@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,7 +34,10 @@ OverviewWindow::OverviewWindow(frmMain &window)
     status = toolwindow::StatusLine(this, QStringLiteral("按循环时间轮流读各模块的寄存器 0。"),
                                     QStringLiteral("总览状态"));
     table = toolwindow::Table(this, QStringLiteral("各模块"), bus::HealthColumns());
-    table->setMinimumHeight(240);
+    // Room for ten modules without scrolling.
+    table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
+                            10 * table->verticalHeader()->defaultSectionSize() +
+                            2 * table->frameWidth());
     resetButton = toolwindow::Button(this, QStringLiteral("重置统计(&R)"));
     copyButton = toolwindow::Button(this, QStringLiteral("复制(&C)"));
 
