@@ -88,7 +88,8 @@ void ScanWindow::Start() {
     port_ = window_.MSComm1->commPort();
     const std::int32_t rate = WindowRate();
     rates_ = {rate};
-    if (allRates->isChecked())
+    // A serial device server's rate is set on the server: there is only one to try.
+    if (allRates->isChecked() && !TcpLinkOf(port_, window_.Place()))
         rates_ = QList<std::int32_t>(kSearchRates.begin(), kSearchRates.end());
     QString failure;
     line_ = bus::BusLine::OpenOwn(window_.Place(), port_, rates_.front(), &failure);

@@ -203,8 +203,8 @@ private slots:
         QVERIFY(rows.last().section(u',', 1, 1).toInt() >= 1);
     }
 
-    // A module pulled while the overview has a round out, then the tool window closed: the
-    // line comes back whole.
+    // An address out of range refused, the tool window closed while it polls, and the
+    // adapter pulled out: each time the line comes back whole.
     void overviewClosedGivesLineBack() {
         start({"--module", "3"});
         w_->txtTimerSet->setText(QStringLiteral("50"));
@@ -218,6 +218,16 @@ private slots:
         QTRY_VERIFY(overview->Health()[0].replies > 3);
         overview->close();
         lineGivenBack();
+
+        // The adapter pulled out while it polls: it stops and says why, the line goes back.
+        overview->show();
+        overview->startButton->click();
+        QTRY_VERIFY(overview->Health()[0].replies > 3);
+        sim_->unplug();
+        QTRY_VERIFY(!overview->Polling());
+        QCOMPARE(overview->status->text(), QStringLiteral("串口已关闭或连接已断开"));
+        QVERIFY(!w_->Lease->Refusal(nullptr));
+        QVERIFY(sim_->replug());
     }
 };
 
