@@ -17,22 +17,34 @@ trap cleanup EXIT
 
 cp "$build/bin/sensor-companion" "$work/"
 printf '4,19200\r\n' > "$work/comm.set"
-"$build/bin/sensor-sim" --link "$work/COM4" > "$work/sim.log" &
-pids+=($!)
-# Xvfb picks a free display itself and names it once it is ready.
-Xvfb -displayfd 3 -screen 0 1600x768x24 -nolisten tcp 3> "$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/sim.log" ] && [ -s "$work/display" ] && break; sleep 0.1; done
-display=":$(cat "$work/display")"
 
-DISPLAY=$display "$work/sensor-companion" >/dev/null 2>&1 &
-pids+=($!)
-# The window is mapped and painted once a window of its size exists.
-for _ in $(seq 100); do
-  DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -Eq ' 834x6[0-9]{2}[+ ]' && break
-  sleep 0.1
-done
-sleep 0.5
+# The simulator with OPTIONS as COM4 (its commands read from fd 4), an Xvfb of WIDTHxHEIGHT
+# and the program on it, once its window is mapped and painted.
+start() {
+  local size=$1
+  shift
+  rm -f "$work/COM4" "$work/display" "$work/sim.log" "$work/sim.in"
+  mkfifo "$work/sim.in"
+  "$build/bin/sensor-sim" --link "$work/COM4" "$@" --stdin-commands < "$work/sim.in" \
+    > "$work/sim.log" &
+  pids+=($!)
+  exec 4> "$work/sim.in"
+  # Xvfb picks a free display itself and names it once it is ready.
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3> "$work/display" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$work/sim.log" ] && [ -s "$work/display" ] && break; sleep 0.1; done
+  display=":$(cat "$work/display")"
+  DISPLAY=$display "$work/sensor-companion" >/dev/null 2>&1 &
+  pids+=($!)
+  # The window is mapped and painted once a window of its size exists.
+  for _ in $(seq 100); do
+    DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -Eq ' 834x6[0-9]{2}[+ ]' && break
+    sleep 0.1
+  done
+  sleep 0.5
+}
+
+start 1600x768
 # The window's height: its client area of 653 pixels and the menu bar above it.
 height=$(DISPLAY=$display xwininfo -root -tree | grep -Eo ' 834x6[0-9]{2}' | head -n 1 | cut -dx -f2)
 menu=$((height - 653))
@@ -56,30 +68,13 @@ sleep 20
 DISPLAY=$display import -window root -crop 1555x${height}+0+0 +repage "$root/docs/window-trend.png"
 echo "wrote docs/window-trend.png"
 
-# A line of ten modules, on a new simulator and a new program.
+# A line of ten modules, on a new simulator and a new program; replies paced as on a wire at
+# 19200 baud, starting 4 ms after the request.
 kill "${pids[@]}" 2>/dev/null || true
 wait 2>/dev/null || true
 pids=()
-rm -f "$work/COM4" "$work/display" "$work/sim.log"
-mkfifo "$work/sim.in"
 modules=(); for a in $(seq 1 10); do modules+=(--module "$a"); done
-# Replies paced as on a wire at 19200 baud, starting 4 ms after the request.
-"$build/bin/sensor-sim" --link "$work/COM4" --light 1000 --light-noise 3 "${modules[@]}" \
-  --wire-time --delay 4 \
-  --stdin-commands < "$work/sim.in" > "$work/sim.log" &
-pids+=($!)
-exec 4> "$work/sim.in" # held open: the simulator reads its commands from here
-Xvfb -displayfd 3 -screen 0 1760x760x24 -nolisten tcp 3> "$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/sim.log" ] && [ -s "$work/display" ] && break; sleep 0.1; done
-display=":$(cat "$work/display")"
-DISPLAY=$display "$work/sensor-companion" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -Eq ' 834x6[0-9]{2}[+ ]' && break
-  sleep 0.1
-done
-sleep 0.5
+start 1760x760 --light 1000 --light-noise 3 "${modules[@]}" --wire-time --delay 4
 x mousemove 168 $((468 + menu)) click 1 key ctrl+a type 0        # "定时时长(ms)": back to back
 # Without a window manager a window closed leaves no focus: the window is clicked first.
 x key ctrl+b                                                      # "扫描总线…"
@@ -95,4 +90,3 @@ echo "pull 4" >&4
 sleep 3
 DISPLAY=$display import -window root -crop 1720x${height}+0+0 +repage "$root/docs/bus-overview.png"
 echo "wrote docs/bus-overview.png"
-exec 4>&-

@@ -25,7 +25,9 @@ constexpr int kLookAgainMs = 300;
 
 AssignWindow::AssignWindow(frmMain &window)
     : BusToolWindow(window, QStringLiteral("AssignWindow"), QStringLiteral("分配地址"),
-                    QStringLiteral("开始(&S)")),
+                    QStringLiteral("开始(&S)"),
+                    QStringLiteral("设好出厂地址和要分配的第一个地址，然后一次接上一个新模块。"),
+                    QStringLiteral("分配状态")),
       line_([&window](std::uint8_t address) {
           window.QueryRegisters(address, 3, 0, 1);
           return window.MSComm1->portOpen();
@@ -38,9 +40,6 @@ AssignWindow::AssignWindow(frmMain &window)
         toolwindow::LabelledBox(this, QStringLiteral("起始地址(&N)"), false);
     factoryBox->setText(QStringLiteral("1"));
     firstBox->setText(QStringLiteral("2"));
-    status = toolwindow::StatusLine(
-        this, QStringLiteral("设好出厂地址和要分配的第一个地址，然后一次接上一个新模块。"),
-        QStringLiteral("分配状态"));
     done = new QPlainTextEdit(this);
     done->setAccessibleName(QStringLiteral("已分配"));
     auto *doneLabel = new QLabel(QStringLiteral("已分配(&D):"), this);

@@ -28,8 +28,7 @@ public:
 
     QLineEdit *factoryBox; // "出厂地址"
     QLineEdit *firstBox;   // "起始地址": the next address to give
-    QLabel *status;
-    QPlainTextEdit *done; // the assignments so far
+    QPlainTextEdit *done;  // the assignments so far
 
     bool Running() const { return step_ != Step::Idle; }
 

@@ -6,12 +6,15 @@
 #include "serial/mscomm.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QPushButton>
 
 BusToolWindow::BusToolWindow(frmMain &window, const QString &objectName, const QString &title,
-                             const QString &startText)
+                             const QString &startText, const QString &statusText,
+                             const QString &statusDescription)
     : QWidget(&window, Qt::Window), window_(window), startText_(startText) {
     toolwindow::Prepare(*this, objectName, title);
+    status = toolwindow::StatusLine(this, statusText, statusDescription);
     startButton = toolwindow::Button(this, startText);
     closeButton = toolwindow::Button(this, QStringLiteral("关闭"));
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
@@ -27,6 +30,16 @@ void BusToolWindow::ShowRunning(bool running) {
 
 std::int32_t BusToolWindow::WindowRate() const {
     return window_.MSComm1->settings().section(u',', 0, 0).toInt();
+}
+
+std::unique_ptr<bus::BusLine> BusToolWindow::OpenOwnLine(std::int32_t rate) {
+    QString failure;
+    auto line = bus::BusLine::OpenOwn(window_.Place(), window_.MSComm1->commPort(), rate, &failure);
+    if (!line) {
+        window_.Lease->GiveBack(this);
+        status->setText(failure);
+    }
+    return line;
 }
 
 void BusToolWindow::closeEvent(QCloseEvent *event) {

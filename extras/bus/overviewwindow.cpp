@@ -25,14 +25,14 @@ const QColor kMissingColour(255, 190, 190);
 
 OverviewWindow::OverviewWindow(frmMain &window)
     : BusToolWindow(window, QStringLiteral("OverviewWindow"), QStringLiteral("总线总览"),
-                    QStringLiteral("开始(&S)")) {
+                    QStringLiteral("开始(&S)"),
+                    QStringLiteral("按循环时间轮流读各模块的寄存器 0。"),
+                    QStringLiteral("总览状态")) {
     QLabel *addressLabel;
     std::tie(addressLabel, addressBox) =
         toolwindow::LabelledBox(this, QStringLiteral("地址(&A)"), false);
     addressBox->setPlaceholderText(QStringLiteral("如 3,5,7-9"));
     addressBox->setText(bus::AddressesText(bus::KnownModules::Of(window).Sorted()));
-    status = toolwindow::StatusLine(this, QStringLiteral("按循环时间轮流读各模块的寄存器 0。"),
-                                    QStringLiteral("总览状态"));
     table = toolwindow::Table(this, QStringLiteral("各模块"), bus::HealthColumns());
     // Room for ten modules without scrolling.
     table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
@@ -102,14 +102,9 @@ void OverviewWindow::Start() {
         window_.MsgBox(refusal, MsgIcon::Warning, QStringLiteral("系统提示"));
         return;
     }
-    QString failure;
-    line_ =
-        bus::BusLine::OpenOwn(window_.Place(), window_.MSComm1->commPort(), WindowRate(), &failure);
-    if (!line_) {
-        window_.Lease->GiveBack(this);
-        status->setText(failure);
+    line_ = OpenOwnLine(WindowRate());
+    if (!line_)
         return;
-    }
     connect(line_.get(), &bus::BusLine::Answered, this, &OverviewWindow::Take);
     connect(line_.get(), &bus::BusLine::Lost, this, &OverviewWindow::End);
     connect(line_.get(), &bus::BusLine::Opened, this, &OverviewWindow::NextRound);

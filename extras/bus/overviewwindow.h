@@ -28,7 +28,6 @@ public:
     static OverviewWindow *Open(frmMain &window);
 
     QLineEdit *addressBox; // "地址": the modules to poll, "3,5,7-9"
-    QLabel *status;
     QTableWidget *table;
     QPushButton *resetButton, *copyButton;
 

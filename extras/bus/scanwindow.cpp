@@ -23,14 +23,13 @@ constexpr int kAddresses = bus::kLastAddress - bus::kFirstAddress + 1;
 
 ScanWindow::ScanWindow(frmMain &window)
     : BusToolWindow(window, QStringLiteral("ScanWindow"), QStringLiteral("扫描总线"),
-                    QStringLiteral("开始扫描(&S)")) {
+                    QStringLiteral("开始扫描(&S)"),
+                    QStringLiteral("读出地址 %1 到 %2 的寄存器 0。")
+                        .arg(bus::kFirstAddress)
+                        .arg(bus::kLastAddress),
+                    QStringLiteral("扫描状态")) {
     allRates = new QCheckBox(QStringLiteral("所有波特率(&A)"), this);
     allRates->setAccessibleName(QStringLiteral("所有波特率"));
-    status = toolwindow::StatusLine(this,
-                                    QStringLiteral("读出地址 %1 到 %2 的寄存器 0。")
-                                        .arg(bus::kFirstAddress)
-                                        .arg(bus::kLastAddress),
-                                    QStringLiteral("扫描状态"));
     progress = new QProgressBar(this);
     progress->setAccessibleName(QStringLiteral("扫描进度"));
     progress->setFocusPolicy(Qt::TabFocus);
@@ -91,13 +90,9 @@ void ScanWindow::Start() {
     // A serial device server's rate is set on the server: there is only one to try.
     if (allRates->isChecked() && !TcpLinkOf(port_, window_.Place()))
         rates_ = QList<std::int32_t>(kSearchRates.begin(), kSearchRates.end());
-    QString failure;
-    line_ = bus::BusLine::OpenOwn(window_.Place(), port_, rates_.front(), &failure);
-    if (!line_) {
-        window_.Lease->GiveBack(this);
-        status->setText(failure);
+    line_ = OpenOwnLine(rates_.front());
+    if (!line_)
         return;
-    }
     connect(line_.get(), &bus::BusLine::Answered, this, &ScanWindow::Take);
     connect(line_.get(), &bus::BusLine::Lost, this, &ScanWindow::End);
     connect(line_.get(), &bus::BusLine::Opened, this, &ScanWindow::AskNext);

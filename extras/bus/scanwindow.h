@@ -23,7 +23,6 @@ public:
     static ScanWindow *Open(frmMain &window);
 
     QCheckBox *allRates; // "所有波特率"
-    QLabel *status;
     QProgressBar *progress;
     QTableWidget *table;
     QPushButton *useButton; // "使用此模块"
