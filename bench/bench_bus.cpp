@@ -5,6 +5,9 @@
 //   bench_bus line [SECONDS] [PAIRS]  the overview polling 10 modules back to back at 19200
 //                                     against the window polling one module at 50 ms, in
 //                                     alternating turns: readings a second and CPU of each
+//   bench_bus counts [SECONDS]        the overview polling 10 modules back to back, module 4
+//                                     pulled off half way: each module's counts against the
+//                                     simulator's log (scripts/soak.sh checks them)
 //   bench_bus soak [MINUTES]          the overview polling 10 modules back to back, its
 //                                     resident memory each minute
 // The line: the simulator paces each reply at the rate (--wire-time) and starts it 4 ms after
@@ -226,6 +229,44 @@ int Line(int seconds, int pairs) {
     return 0;
 }
 
+int Frames(const std::vector<LoggedFrame> &log, int address) {
+    return static_cast<int>(std::count_if(log.begin(), log.end(), [address](const LoggedFrame &f) {
+        return f.bytes.size() >= 2 && std::uint8_t(f.bytes[0]) == address && f.bytes[1] == 3;
+    }));
+}
+
+int Counts(int seconds) {
+    Rig rig;
+    if (!rig.Start(19200, TenModules()))
+        return 1;
+    rig.window->txtTimerSet->setText(QStringLiteral("0"));
+    OverviewWindow *overview = OverviewWindow::Open(*rig.window);
+    overview->addressBox->setText(QStringLiteral("1-10"));
+    overview->startButton->click();
+    RunFor(seconds * 500);
+    rig.sim->command("pull 4");
+    RunFor(seconds * 500);
+    overview->startButton->click();
+    RunUntil([&] { return !overview->Polling(); });
+    const auto rx = rig.sim->log(QStringLiteral("rx"));
+    const auto tx = rig.sim->log(QStringLiteral("tx"));
+    int mismatches = 0;
+    for (const bus::ModuleHealth &h : overview->Health()) {
+        const bool right = h.requests == std::uint64_t(Frames(rx, h.address)) &&
+                           h.replies == std::uint64_t(Frames(tx, h.address)) &&
+                           h.requests == h.replies + h.timeouts && h.crcErrors == 0 &&
+                           h.wrongAddress == 0 && h.Missing() == (h.address == 4);
+        mismatches += !right;
+        std::printf("module %d requests %llu replies %llu timeouts %llu%s\n", h.address,
+                    static_cast<unsigned long long>(h.requests),
+                    static_cast<unsigned long long>(h.replies),
+                    static_cast<unsigned long long>(h.timeouts), right ? "" : " MISMATCH");
+    }
+    std::printf("bus_readings %llu\nbus_mismatches %d\n",
+                static_cast<unsigned long long>(Replies(*overview)), mismatches);
+    return 0;
+}
+
 int Soak(int minutes) {
     Rig rig;
     if (!rig.Start(19200, TenModules()))
@@ -259,6 +300,8 @@ int main(int argc, char **argv) {
     const int b = argc > 3 ? std::max(1, std::atoi(argv[3])) : 0;
     if (mode == "scan")
         return Scan(a ? a : 10);
+    if (mode == "counts")
+        return Counts(a ? a : 60);
     if (mode == "soak")
         return Soak(a ? a : 60);
     if (mode == "line")

@@ -5,7 +5,8 @@
 # dropped as injected, and resident memory grew by less than 2 MiB after the warm-up. Then a
 # minute of polling at 50 ms over a pseudo-terminal and over loopback TCP (bench_tcp): every
 # request answered, every reply taken and counted by the window, the last value shown, no
-# message.
+# message. Last a minute of the bus overview polling ten modules back to back, one of them
+# pulled off half way: each module's counts are the simulator's.
 #   scripts/soak.sh [--minutes N]   (default 10)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,5 +42,12 @@ for way in pty tcp; do
   [ "$(got poll50_last_value_shown)" = 1 ] || { echo "FAIL: $way: the last value is not shown"; fail=1; }
   [ "$(got messages)" = 0 ] || { echo "FAIL: $way: a message box came up"; fail=1; }
 done
+
+bus=$(QT_QPA_PLATFORM=offscreen "$build/bin/bench_bus" counts 60)
+echo "$bus"
+[ "$(echo "$bus" | awk '$1 == "bus_mismatches" { print $2 }')" = 0 ] ||
+  { echo "FAIL: bus: a module's counts are not the simulator's"; fail=1; }
+[ "$(echo "$bus" | awk '$1 == "bus_readings" { print $2 }')" -ge $((60 * 50)) ] ||
+  { echo "FAIL: bus: polling stopped early"; fail=1; }
 [ "$fail" -eq 0 ] && echo "soak passed: $minutes min, $requests requests, $drops dropped"
 exit "$fail"
