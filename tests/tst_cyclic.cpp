@@ -214,6 +214,9 @@ private slots:
         });
         w.txtSetID(0)->setText(QStringLiteral("x"));
         const QString counted = w.lblCounter->text();
+        // A tick since the first reply has sent its poll before the box: that is no request
+        // sent while the box is up.
+        h_.module->receive(8, 0);
         w.cmdChangeID->click();
         QCOMPARE(deepest, 1);
         QVERIFY(sentDuringBox.isEmpty());
