@@ -15,8 +15,10 @@ cppflags=$(dpkg-buildflags --get CPPFLAGS)
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_C_FLAGS="$cppflags $(dpkg-buildflags --get CFLAGS)" \
   -DCMAKE_CXX_FLAGS="$cppflags $(dpkg-buildflags --get CXXFLAGS)" \
-  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS) -Wl,--as-needed" >/dev/null
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS) -Wl,--as-needed" \
+  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 # Only what the package holds; the tests and benchmarks are built by scripts/test.sh.
+# Only what the package holds: cpack installs without building everything else first.
 cmake --build "$build" -j"$(nproc)" --target sensor-companion sensor-companion-ports sensor-sim \
   sc_package_files
 rm -f "$build"/sensor-companion_*.deb
