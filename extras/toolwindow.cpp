@@ -70,8 +70,7 @@ QTableWidget *Table(QWidget *parent, const QString &name, const QStringList &col
     table->verticalHeader()->setVisible(false);
     // Sized when a row comes, not at every change of a cell: sizing to the contents measures
     // every cell's text, and the overview's cells change many times a second.
-    table->horizontalHeader()->setSectionResizeMode(table->columnCount() - 1,
-                                                     QHeaderView::Stretch);
+    table->horizontalHeader()->setSectionResizeMode(table->columnCount() - 1, QHeaderView::Stretch);
     return table;
 }
 
@@ -88,6 +87,15 @@ void SetRow(QTableWidget *table, int row, const QStringList &cells) {
     }
     for (int column = 0; added && column < table->columnCount() - 1; ++column)
         table->resizeColumnToContents(column); // the last one takes the rest of the width
+}
+
+void TabOrder(std::initializer_list<QWidget *> widgets) {
+    QWidget *previous = nullptr;
+    for (QWidget *widget : widgets) {
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
 }
 
 void ShowText(QLineEdit *box, const QString &text) {

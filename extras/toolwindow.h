@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <initializer_list>
 #include <utility>
 
 class QLabel;
@@ -51,6 +52,9 @@ QLabel *StatusLine(QWidget *parent, const QString &text, const QString &descript
 QTableWidget *Table(QWidget *parent, const QString &name, const QStringList &columns);
 // Row `row` (made when missing) holding `cells`; only changed cells are set.
 void SetRow(QTableWidget *table, int row, const QStringList &cells);
+
+// Tab goes through `widgets` in this order, as they stand on the screen.
+void TabOrder(std::initializer_list<QWidget *> widgets);
 
 // Only a changed text is set: setting a line edit repaints it, and the figures refresh often.
 void ShowText(QLineEdit *box, const QString &text);

@@ -30,7 +30,7 @@ private slots:
         QTest::newRow("05 03 02 03: part, more may come")
             << hex("05030203") << false << H::Incomplete << 0 << 0;
         QTest::newRow("05 03 02 03: part, wait over")
-            << hex("05030203") << true << H::Garbled << 0 << 0;
+            << hex("05030203") << true << H::Short << 0 << 0;
         QTest::newRow("a reply and one byte more")
             << hex("050302 03E8 493A 00") << false << H::Garbled << 0 << 0;
         QTest::newRow("nothing, wait over") << QByteArray() << true << H::Silent << 0 << 0;

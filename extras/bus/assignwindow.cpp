@@ -20,6 +20,8 @@ namespace {
 
 // How often the assistant looks for the next module while none answers.
 constexpr int kLookAgainMs = 300;
+// How long a module may take to confirm its new address; the confirmation ends it early.
+constexpr int kWriteWaitMs = 1000;
 
 } // namespace
 
@@ -61,8 +63,12 @@ AssignWindow::AssignWindow(frmMain &window)
     layout->setColumnStretch(1, 1);
     setMinimumWidth(480);
 
+    // The window's receiver hands on a reply's length at once; what is fewer bytes (an
+    // exception, a second module's tail) stays in its buffer until the next request.
+    line_.SetUnread([&window] { return window.MSComm1->inBufferCount() > 0; });
     again_.setSingleShot(true);
     written_.setSingleShot(true);
+    toolwindow::TabOrder({factoryBox, firstBox, status, done, startButton, closeButton});
     connect(startButton, &QPushButton::clicked, this, &AssignWindow::StartOrStop);
     connect(&again_, &QTimer::timeout, this, [this] { Ask(Step::Waiting, factory_); });
     connect(&written_, &QTimer::timeout, this, &AssignWindow::Written);
@@ -133,6 +139,9 @@ void AssignWindow::Start() {
 void AssignWindow::End(const QString &why) {
     if (!Running())
         return;
+    // A write went out and was not verified: it is in the log all the same.
+    if (step_ == Step::Writing || step_ == Step::VerifyNew || step_ == Step::VerifyOld)
+        Log(false);
     step_ = Step::Idle;
     line_.Cancel();
     again_.stop();
@@ -178,12 +187,11 @@ void AssignWindow::Take(const bus::Answer &answer) {
             return;
         }
         step_ = Step::Writing;
-        written_.start(bus::WaitMs(line_.Rate()));
+        written_.start(kWriteWaitMs);
         window_.ChangeAddress(factory_, target_);
         break;
     case Step::VerifyNew:
         if (!answers) {
-            Log(false);
             End(QStringLiteral("写入后地址 %1 没有应答，未能验证。").arg(target_));
             return;
         }
@@ -191,27 +199,35 @@ void AssignWindow::Take(const bus::Answer &answer) {
         break;
     case Step::VerifyOld:
         if (heard != bus::Heard::Silent) {
-            Log(false);
             End(QStringLiteral("写入后出厂地址 %1 仍有应答，未能验证。").arg(factory_));
             return;
         }
-        Log(true);
-        bus::KnownModules::Of(window_).Add(target_);
-        done->appendPlainText(QStringLiteral("%1 → %2").arg(factory_).arg(target_));
-        Say(QStringLiteral("已分配地址 %1，请接上下一个模块").arg(target_));
-        do
-            ++target_;
-        while (target_ == factory_);
-        if (target_ > bus::kLastAddress) {
-            End(QStringLiteral("已分配到地址 %1，没有更多地址可分配。").arg(bus::kLastAddress));
-            return;
-        }
-        step_ = Step::Waiting;
-        again_.start(kLookAgainMs);
+        Assigned();
         break;
     default:
         break;
     }
+}
+
+// Verified: logged, and on to the next address.
+void AssignWindow::Assigned() {
+    step_ = Step::Logging; // a message about the log ends nothing twice
+    Log(true);
+    if (!Running())
+        return; // ended while the message was up
+    bus::KnownModules::Of(window_).Add(target_);
+    done->appendPlainText(QStringLiteral("%1 → %2").arg(factory_).arg(target_));
+    Say(QStringLiteral("已分配地址 %1，请接上下一个模块").arg(target_));
+    const int given = target_;
+    do
+        ++target_;
+    while (target_ == factory_);
+    if (target_ > bus::kLastAddress) {
+        End(QStringLiteral("已分配到地址 %1，没有更多地址可分配。").arg(given));
+        return;
+    }
+    step_ = Step::Waiting;
+    again_.start(kLookAgainMs);
 }
 
 // Confirmed, or the wait for it over: either way whether it took is what the module says.

@@ -37,7 +37,7 @@ signals:
     void StatusChanged(const QString &text);
 
 private:
-    enum class Step { Idle, Waiting, CheckTarget, Writing, VerifyNew, VerifyOld };
+    enum class Step { Idle, Waiting, CheckTarget, Writing, VerifyNew, VerifyOld, Logging };
     void StartOrStop();
     void Start();
     void End(const QString &why) override;
@@ -45,6 +45,7 @@ private:
     void Ask(Step step, std::uint8_t address);
     void Take(const bus::Answer &answer);
     void Written();
+    void Assigned();
     void Log(bool verified);
 
     bus::BusLine line_;

@@ -11,7 +11,6 @@ namespace bus {
 namespace {
 
 // A reply: address, 3, 2, the value high and low, CRC. An exception: address, 0x83, code, CRC.
-constexpr int kExceptionLength = 5;
 // The module answers within a few milliseconds; 50 ms leaves room for a busy machine, and a
 // scan of 35 silent addresses at the module's 19200 baud still takes only about 2.1 s.
 constexpr int kTurnaroundMarginMs = 50;
@@ -52,7 +51,7 @@ Judged Judge(std::uint8_t asked, QByteArrayView bytes, bool final) {
     const bool exception = bytes.size() >= 2 && At(bytes, 1) == 0x83;
     const qsizetype expected = exception ? kExceptionLength : kReplyLength;
     if (bytes.size() < expected)
-        return {final ? Heard::Garbled : Heard::Incomplete};
+        return {final ? Heard::Short : Heard::Incomplete};
     if (bytes.size() > expected || !CrcRight(bytes))
         return {Heard::Garbled};
     const int from = At(bytes, 0);

@@ -18,8 +18,9 @@ namespace bus {
 inline constexpr int kFirstAddress = 1;
 inline constexpr int kLastAddress = 35;
 
-// The length of the reply to a read of one register.
+// The length of the reply to a read of one register, and of an exception reply.
 inline constexpr int kReplyLength = 7;
+inline constexpr int kExceptionLength = 5;
 
 // "读寄存器 0" of `address`, sealed with its CRC.
 QByteArray ReadRequest(std::uint8_t address);
@@ -34,7 +35,8 @@ enum class Heard {
     Reply,        // the checked reply of the module asked
     Exception,    // a checked exception reply of the module asked
     WrongAddress, // a checked reply from another address
-    Garbled,      // a bad CRC, a short frame or more bytes than one reply
+    Garbled,      // a bad CRC, or more bytes than one reply: two modules may have answered
+    Short,        // fewer bytes than a reply when the wait ended: noise, or a wrong rate
 };
 
 struct Judged {
@@ -44,7 +46,7 @@ struct Judged {
 };
 
 // The bytes heard since the read of `asked` went out. With `final` the wait is over, so
-// a part of a reply is garbled and nothing is silence; before it, less than a reply is
+// a part of a reply is Short and nothing is silence; before it, less than a reply is
 // Incomplete.
 Judged Judge(std::uint8_t asked, QByteArrayView bytes, bool final);
 

@@ -10,8 +10,13 @@ BusLine::BusLine(std::function<bool(std::uint8_t)> send, QObject *parent)
     wait_.setTimerType(Qt::PreciseTimer);
     connect(&wait_, &QTimer::timeout, this, [this] {
         if (comm_ && comm_->inBufferCount() > 0)
-            heard_ += comm_->input(); // less than a reply raises no receive event
-        Finish(Judge(asked_, heard_, true));
+            heard_ += comm_->input(); // fewer bytes than the threshold raised no event
+        Judged judged = Judge(asked_, heard_, true);
+        // Bytes the window's receiver has not handed on yet: something answered, and not
+        // with one whole reply.
+        if (unread_ && unread_() && judged.heard != Heard::Garbled)
+            judged = {heard_.isEmpty() ? Heard::Short : Heard::Garbled};
+        Finish(judged);
     });
 }
 
@@ -43,8 +48,9 @@ std::unique_ptr<BusLine> BusLine::OpenOwn(const SettingsPlace &place, std::int16
     };
     comm->setCommPort(port);
     comm->setSettings(rate);
-    // One receive event a reply, not one for each piece of it as the bytes come in.
-    comm->setRThreshold(kReplyLength);
+    // One receive event for an exception's length, then one for the rest of a reply (see
+    // Hear), not one for each piece as the bytes come in.
+    comm->setRThreshold(kExceptionLength);
     connect(comm, &MSComm::OnComm, line.get(), &BusLine::HandleComm);
     connect(comm, &MSComm::PortOpenChanged, line.get(), [raw = line.get()](bool open) {
         raw->ready_ = open;
@@ -79,6 +85,8 @@ void BusLine::Ask(std::uint8_t address, Patience patience) {
     heard_.clear();
     completeMs_ = 0;
     asking_ = true;
+    if (comm_)
+        comm_->setRThreshold(kExceptionLength);
     since_.start();
     if (!ready_ || !send_ || !send_(address)) {
         wait_.start(0); // nothing went out, so nothing can come back
@@ -97,11 +105,19 @@ void BusLine::Hear(const QByteArray &bytes) {
         return; // nothing is asked: a late reply is no answer to anyone
     heard_ += bytes;
     const Judged judged = Judge(asked_, heard_, false);
-    if (judged.heard == Heard::Incomplete)
+    if (judged.heard == Heard::Incomplete) {
+        if (comm_) // the next event when the rest of a reply is in
+            comm_->setRThreshold(static_cast<std::int16_t>(kReplyLength - heard_.size()));
         return;
+    }
+    if (comm_)
+        comm_->setRThreshold(1); // whatever follows is heard at once: a second reply, noise
     if (completeMs_ == 0)
         completeMs_ = static_cast<double>(since_.nsecsElapsed()) / 1e6;
-    if (patience_ == Patience::FirstReply)
+    // Only a checked answer ends the wait early: after anything else more may be coming,
+    // and a request sent into it would have its reply spoilt too.
+    const bool answer = judged.heard == Heard::Reply || judged.heard == Heard::Exception;
+    if (patience_ == Patience::FirstReply && answer)
         Finish(judged);
 }
 

@@ -42,6 +42,9 @@ public:
                                             std::int32_t rate, QString *failure);
     ~BusLine() override;
 
+    // For a line carried by someone else's serial control: whether it holds bytes it has
+    // not handed on, looked at when the wait ends.
+    void SetUnread(std::function<bool()> unread) { unread_ = std::move(unread); }
     // The wait for a silent address; bus::WaitMs of the rate until set.
     void SetWaitMs(int ms) { waitMs_ = ms; }
     // Another rate on the own serial control; false when the device takes no such rate.
@@ -70,6 +73,7 @@ private:
     void HandleComm();
 
     std::function<bool(std::uint8_t)> send_;
+    std::function<bool()> unread_;
     MSComm *comm_ = nullptr; // the own serial control, when there is one
     std::int32_t rate_ = 19200;
     int waitMs_ = 0;

@@ -28,6 +28,7 @@ void ModuleHealth::Count(const Answer &answer) {
         ++wrongAddress; // never shown as this module's reading
         break;
     case Heard::Garbled:
+    case Heard::Short:
         ++crcErrors;
         break;
     default:

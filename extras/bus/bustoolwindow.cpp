@@ -42,6 +42,14 @@ std::unique_ptr<bus::BusLine> BusToolWindow::OpenOwnLine(std::int32_t rate) {
     return line;
 }
 
+void BusToolWindow::GiveLineBack(std::unique_ptr<bus::BusLine> &line) {
+    line->Close();
+    bus::BusLine *closed = line.release();
+    closed->setParent(this); // deleted with the window should the program end first
+    closed->deleteLater();
+    window_.Lease->GiveBack(this);
+}
+
 void BusToolWindow::closeEvent(QCloseEvent *event) {
     End(QStringLiteral("已停止。"));
     event->accept();

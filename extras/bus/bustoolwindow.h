@@ -38,6 +38,9 @@ protected:
     // The tool's own line on the window's COMn at `rate`, the lease held for it; nothing
     // when it does not open, the lease given back and the reason in the status line.
     std::unique_ptr<bus::BusLine> OpenOwnLine(std::int32_t rate);
+    // The own line closed at once, before the lease gives the window its port again, and
+    // deleted from the event loop: its own signal is often what ends the run.
+    void GiveLineBack(std::unique_ptr<bus::BusLine> &line);
     void closeEvent(QCloseEvent *event) override;
 
     frmMain &window_;

@@ -56,6 +56,8 @@ OverviewWindow::OverviewWindow(frmMain &window)
     round_.setSingleShot(true);
     round_.setTimerType(Qt::PreciseTimer);
     refresh_.setInterval(kRefreshMs);
+    toolwindow::TabOrder(
+        {addressBox, status, table, startButton, resetButton, copyButton, closeButton});
     connect(startButton, &QPushButton::clicked, this, &OverviewWindow::StartOrStop);
     connect(resetButton, &QPushButton::clicked, this, [this] {
         for (bus::ModuleHealth &health : health_)
@@ -117,10 +119,11 @@ void OverviewWindow::Start() {
     rounds_ = 0;
     addressBox->setEnabled(false);
     ShowRunning(true);
-    status->setText(QStringLiteral("正在轮询 %1 个模块，波特率 %2，每轮 %3 ms")
+    status->setText(QStringLiteral("正在轮询 %1 个模块，波特率 %2，%3")
                         .arg(health_.size())
                         .arg(line_->Rate())
-                        .arg(interval_));
+                        .arg(interval_ ? QStringLiteral("每轮 %1 ms").arg(interval_)
+                                       : QStringLiteral("尽快轮询")));
     Refresh();
     refresh_.start();
     if (line_->Ready())
@@ -133,9 +136,7 @@ void OverviewWindow::End(const QString &why) {
     round_.stop();
     refresh_.stop();
     stopping_ = false;
-    line_->Close();                 // the device closed before the window's port opens it again
-    line_.release()->deleteLater(); // its own signal may be what stops the overview
-    window_.Lease->GiveBack(this);
+    GiveLineBack(line_);
     addressBox->setEnabled(true);
     ShowRunning(false);
     status->setText(why);

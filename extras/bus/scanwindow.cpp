@@ -55,12 +55,11 @@ ScanWindow::ScanWindow(frmMain &window)
     layout->addLayout(buttons);
     setMinimumWidth(560);
 
+    toolwindow::TabOrder({status, progress, table, allRates, startButton, useButton, closeButton});
     connect(startButton, &QPushButton::clicked, this, &ScanWindow::StartOrStop);
     connect(useButton, &QPushButton::clicked, this, &ScanWindow::UseChosen);
-    connect(table, &QTableWidget::itemSelectionChanged, this, [this] {
-        const int row = table->currentRow();
-        useButton->setEnabled(!line_ && row >= 0 && row < rows_.size() && rows_[row].address);
-    });
+    connect(table, &QTableWidget::itemSelectionChanged, this,
+            [this] { useButton->setEnabled(!line_ && Chosen()); });
     connect(table, &QTableWidget::cellActivated, this, [this] { UseChosen(); });
 }
 
@@ -98,7 +97,7 @@ void ScanWindow::Start() {
     connect(line_.get(), &bus::BusLine::Opened, this, &ScanWindow::AskNext);
     table->setRowCount(0);
     rows_.clear();
-    step_ = found_ = garbled_ = 0;
+    step_ = found_ = garbled_ = noisy_ = 0;
     progress->setRange(0, static_cast<int>(rates_.size()) * kAddresses);
     ShowRunning(true);
     useButton->setEnabled(false);
@@ -112,13 +111,18 @@ void ScanWindow::AskNext() {
     if (step_ >= progress->maximum()) {
         End(QStringLiteral("扫描完成：%1 个模块应答").arg(found_) +
             (garbled_ ? QStringLiteral("，%1 个地址可能有两个模块").arg(garbled_) : QString()) +
+            (noisy_ ? QStringLiteral("，%1 次只收到不完整的字节（噪声或波特率不符）").arg(noisy_)
+                    : QString()) +
             u'。');
         return;
     }
     const std::int32_t rate = rates_[step_ / kAddresses];
     const int address = bus::kFirstAddress + step_ % kAddresses;
-    if (rate != line_->Rate())
-        line_->SetRate(rate);
+    if (rate != line_->Rate() && !line_->SetRate(rate)) {
+        step_ = (step_ / kAddresses + 1) * kAddresses; // the device takes no such rate
+        AskNext();
+        return;
+    }
     status->setText(QStringLiteral("正在读地址 %1，波特率 %2").arg(address).arg(rate));
     progress->setValue(step_);
     line_->Ask(static_cast<std::uint8_t>(address), bus::BusLine::Patience::WholeWait);
@@ -145,6 +149,10 @@ void ScanWindow::Take(const bus::Answer &answer) {
         row << QString() << QString() << QStringLiteral("可能有两个模块使用同一地址");
         ++garbled_;
         break;
+    case bus::Heard::Short:
+        ++noisy_; // noise, or a module at another rate: nobody to list
+        row.clear();
+        break;
     case bus::Heard::WrongAddress:
         row << QString() << ms << QStringLiteral("应答来自地址 %1").arg(answer.judged.from);
         break;
@@ -167,23 +175,28 @@ void ScanWindow::Take(const bus::Answer &answer) {
 void ScanWindow::End(const QString &why) {
     if (!line_)
         return;
-    line_->Close();                 // the device closed before the window's port opens it again
-    line_.release()->deleteLater(); // its own signal may be what ends the scan
-    window_.Lease->GiveBack(this);
+    GiveLineBack(line_);
     status->setText(why);
-    progress->setValue(progress->maximum());
+    if (step_ >= progress->maximum())
+        progress->setValue(progress->maximum());
     ShowRunning(false);
     if (!rows_.isEmpty()) {
         table->selectRow(0);
         table->setFocus();
     }
+    useButton->setEnabled(Chosen() != nullptr);
     emit Finished();
 }
 
-void ScanWindow::UseChosen() {
+const ScanWindow::Found *ScanWindow::Chosen() const {
     const int row = table->currentRow();
-    if (line_ || row < 0 || row >= rows_.size() || !rows_[row].address)
+    return row >= 0 && row < rows_.size() && rows_[row].address ? &rows_[row] : nullptr;
+}
+
+void ScanWindow::UseChosen() {
+    const Found *chosen = Chosen();
+    if (line_ || !chosen)
         return;
-    window_.UseSettings(port_, rows_[row].rate, static_cast<std::uint8_t>(rows_[row].address));
+    window_.UseSettings(port_, chosen->rate, static_cast<std::uint8_t>(chosen->address));
     close();
 }

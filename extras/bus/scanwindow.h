@@ -44,10 +44,12 @@ private:
     std::int16_t port_ = 1;
     QList<std::int32_t> rates_;
     int step_ = 0; // rate index × 35 + address index
-    int found_ = 0, garbled_ = 0;
+    int found_ = 0, garbled_ = 0, noisy_ = 0;
     struct Found {
         int address;
         std::int32_t rate;
     };
     QList<Found> rows_; // the modules behind the table's rows; 0 where a row is a note
+    // The module of the row chosen; none on a note's row.
+    const Found *Chosen() const;
 };
