@@ -58,6 +58,19 @@ QByteArray Pty::receive(qsizetype count, int timeoutMs) const {
     return got;
 }
 
+QByteArray Pty::takeArrived(int quietMs) const {
+    QByteArray got;
+    pollfd pfd{pty_ ? pty_->master.Get() : -1, POLLIN, 0};
+    while (pty_ && ::poll(&pfd, 1, quietMs) > 0 && (pfd.revents & POLLIN)) {
+        char buf[256];
+        const ssize_t n = ::read(pfd.fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        got.append(buf, n);
+    }
+    return got;
+}
+
 bool Pty::waitUntilQueued(int count, int timeoutMs) const {
     QElapsedTimer clock;
     clock.start();

@@ -24,6 +24,9 @@ public:
     void send(const QByteArray &bytes) const;
     // What the program sent, collected until `count` bytes have come or the wait ends.
     QByteArray receive(qsizetype count, int timeoutMs = 2000) const;
+    // What the program sent that arrives until the line stays quiet for `quietMs`, read
+    // without running the event loop, so that the program sends nothing meanwhile.
+    QByteArray takeArrived(int quietMs) const;
     // Waits, without running the event loop, until `count` bytes wait in the system's
     // buffer of the slave side, unread by anyone.
     bool waitUntilQueued(int count, int timeoutMs = 2000) const;
