@@ -235,14 +235,22 @@ int Frames(const std::vector<LoggedFrame> &log, int address) {
     }));
 }
 
-int Counts(int seconds) {
-    Rig rig;
+// The overview started on ten modules back to back; nothing when the rig did not start.
+OverviewWindow *PollTen(Rig &rig) {
     if (!rig.Start(19200, TenModules()))
-        return 1;
+        return nullptr;
     rig.window->txtTimerSet->setText(QStringLiteral("0"));
     OverviewWindow *overview = OverviewWindow::Open(*rig.window);
     overview->addressBox->setText(QStringLiteral("1-10"));
     overview->startButton->click();
+    return overview;
+}
+
+int Counts(int seconds) {
+    Rig rig;
+    OverviewWindow *overview = PollTen(rig);
+    if (!overview)
+        return 1;
     RunFor(seconds * 500);
     rig.sim->command("pull 4");
     RunFor(seconds * 500);
@@ -269,12 +277,9 @@ int Counts(int seconds) {
 
 int Soak(int minutes) {
     Rig rig;
-    if (!rig.Start(19200, TenModules()))
+    OverviewWindow *overview = PollTen(rig);
+    if (!overview)
         return 1;
-    rig.window->txtTimerSet->setText(QStringLiteral("0"));
-    OverviewWindow *overview = OverviewWindow::Open(*rig.window);
-    overview->addressBox->setText(QStringLiteral("1-10"));
-    overview->startButton->click();
     QElapsedTimer clock;
     clock.start();
     const double cpu0 = CpuSeconds();

@@ -1,6 +1,7 @@
 #include "busframe.h"
 
 #include "modbus/frame.h"
+#include "modbus/reading.h"
 
 #include <QRegularExpression>
 
@@ -62,6 +63,12 @@ Judged Judge(std::uint8_t asked, QByteArrayView bytes, bool final) {
     if (At(bytes, 1) != 3 || At(bytes, 2) != 2)
         return {Heard::Garbled}; // checks out, but answers no read of one register
     return {Heard::Reply, from, static_cast<std::uint16_t>(256 * At(bytes, 3) + At(bytes, 4))};
+}
+
+QString ReadingText(std::uint16_t value) {
+    modbus::Reading reading; // start 0: its value in the first box
+    reading.value = value;
+    return modbus::ShownText(reading);
 }
 
 std::variant<QList<int>, QString> ParseAddresses(const QString &text) {

@@ -50,6 +50,9 @@ struct Judged {
 // Incomplete.
 Judged Judge(std::uint8_t asked, QByteArrayView bytes, bool final);
 
+// Register 0's value as the window shows it in its first box.
+QString ReadingText(std::uint16_t value);
+
 // "3,5,7-9" or "3 5 7": the addresses in the order given, each once; or why not, in words.
 std::variant<QList<int>, QString> ParseAddresses(const QString &text);
 // The same list as text, runs of three or more written "7-9".

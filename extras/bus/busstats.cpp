@@ -1,7 +1,5 @@
 #include "busstats.h"
 
-#include "modbus/reading.h"
-
 #include <QDateTime>
 #include <QStringList>
 
@@ -13,13 +11,10 @@ namespace bus {
 void ModuleHealth::Count(const Answer &answer) {
     ++requests;
     switch (answer.judged.heard) {
-    case Heard::Reply: {
+    case Heard::Reply:
         ++replies;
-        modbus::Reading reading;
-        reading.value = answer.judged.value;
-        shown = modbus::ShownText(reading);
+        shown = ReadingText(answer.judged.value);
         break;
-    }
     case Heard::Exception:
         ++replies; // it answers, though not with a reading
         shown = QStringLiteral("异常 %1").arg(answer.judged.value);

@@ -134,13 +134,10 @@ void ScanWindow::Take(const bus::Answer &answer) {
     Found module{0, rate};
     QStringList row{QString::number(answer.asked), QString::number(rate)};
     switch (answer.judged.heard) {
-    case bus::Heard::Reply: {
-        modbus::Reading reading;
-        reading.value = answer.judged.value;
-        row << modbus::ShownText(reading) << ms << QString();
+    case bus::Heard::Reply:
+        row << bus::ReadingText(answer.judged.value) << ms << QString();
         module.address = answer.asked;
         break;
-    }
     case bus::Heard::Exception:
         row << QString() << ms << QStringLiteral("异常应答 %1").arg(answer.judged.value);
         module.address = answer.asked;
