@@ -131,6 +131,77 @@ private slots:
         QCOMPARE(CoefficientText(10526), QStringLiteral("1.0526"));
     }
 
+    // Hand-worked: U = 2 · √((U_ref / 2)² + (s / √n / ref)² + (res / 2√3 / ref)²), in %.
+    void uncertainty_data() {
+        QTest::addColumn<double>("referenceU");
+        QTest::addColumn<double>("deviation");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("resolution");
+        QTest::addColumn<double>("reference");
+        QTest::addColumn<double>("expanded");
+        QTest::newRow("the reference alone") << 1.0 << 0.0 << 40 << 0.0 << 1000.0 << 1.0;
+        QTest::newRow("the mean alone: 10 / √25 of 1000")
+            << 0.0 << 10.0 << 25 << 0.0 << 1000.0 << 0.4;
+        QTest::newRow("one step of 1 lx at 100 lx") << 0.0 << 0.0 << 10 << 1.0 << 100.0 << 0.57735;
+        QTest::newRow("reference and mean: 2 · √(0.6² + 0.4²)")
+            << 1.2 << 8.0 << 16 << 0.0 << 500.0 << 1.44222;
+        QTest::newRow("one reading has no spread") << 1.0 << 0.0 << 1 << 0.0 << 1000.0 << 1.0;
+    }
+    void uncertainty() {
+        QFETCH(double, referenceU);
+        QFETCH(double, deviation);
+        QFETCH(int, count);
+        QFETCH(double, resolution);
+        QFETCH(double, reference);
+        QFETCH(double, expanded);
+        Stats stats;
+        stats.count = count;
+        stats.deviation = deviation;
+        QVERIFY(std::abs(ExpandedUncertaintyPercent(referenceU, stats, resolution, reference) -
+                         expanded) < 1e-5);
+    }
+
+    void decision_data() {
+        QTest::addColumn<double>("error");
+        QTest::addColumn<double>("expanded");
+        QTest::addColumn<bool>("conforms");
+        QTest::newRow("well inside") << 0.5 << 1.0 << true;
+        QTest::newRow("error plus U exactly the tolerance") << -1.0 << 1.0 << true;
+        QTest::newRow("error plus U just beyond") << -1.01 << 1.0 << false;
+        QTest::newRow("within tolerance, not with U") << 1.9 << 0.2 << false;
+        QTest::newRow("beyond tolerance") << 2.5 << 0.0 << false;
+    }
+    void decision() {
+        QFETCH(double, error);
+        QFETCH(double, expanded);
+        QFETCH(bool, conforms);
+        QCOMPARE(Conforms(error, expanded, 2.0), conforms);
+    }
+
+    void certificateNumbers_data() {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("next"); // empty: refused
+        QTest::newRow("counts up") << "LC-2026-0001"
+                                   << "LC-2026-0002";
+        QTest::newRow("carries, width kept") << "LC-2026-0099"
+                                             << "LC-2026-0100";
+        QTest::newRow("grows when all nines") << "A-99"
+                                              << "A-100";
+        QTest::newRow("Chinese prefix") << "证书7"
+                                        << "证书8";
+        QTest::newRow("no digit at the end") << "2026-A"
+                                             << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("full-width digits are no count") << "Ｎ１"
+                                                        << "";
+    }
+    void certificateNumbers() {
+        QFETCH(QString, number);
+        QFETCH(QString, next);
+        QCOMPARE(NextCertificateNumber(number).value_or(QString()), next);
+    }
+
     // A new log gets the byte-order mark and the header once; a field with a separator is
     // quoted; a file that is not this log is refused and left as it was.
     void log() {

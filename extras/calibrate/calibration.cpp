@@ -70,6 +70,40 @@ Proposal NewCoefficient(std::uint16_t coefficient, double reference, double mean
     return proposal;
 }
 
+double ExpandedUncertaintyPercent(double referenceUPercent, const Stats &stats, double resolution,
+                                  double reference) {
+    const double toPercent = 100.0 / reference;
+    const double ofReference = referenceUPercent / 2.0;
+    const double ofMean =
+        stats.count > 1 ? stats.deviation / std::sqrt(double(stats.count)) * toPercent : 0.0;
+    const double ofResolution = resolution / 2.0 / std::sqrt(3.0) * toPercent;
+    return 2.0 *
+           std::sqrt(ofReference * ofReference + ofMean * ofMean + ofResolution * ofResolution);
+}
+
+bool Conforms(double errorPercent, double uncertaintyPercent, double tolerancePercent) {
+    // A hair of rounding must not fail a module whose figures, as printed, add up exactly.
+    return std::abs(errorPercent) + uncertaintyPercent <= tolerancePercent + 1e-9;
+}
+
+std::optional<QString> NextCertificateNumber(const QString &number) {
+    qsizetype start = number.size();
+    while (start > 0 && number[start - 1].isDigit() && number[start - 1].unicode() < 128)
+        --start;
+    if (start == number.size())
+        return std::nullopt;
+    QString digits = number.mid(start);
+    // Counted up as text, so that no width of digits overflows.
+    qsizetype i = digits.size();
+    while (i > 0 && digits[i - 1] == u'9')
+        digits[--i] = u'0';
+    if (i == 0)
+        digits.prepend(u'1');
+    else
+        digits[i - 1] = QChar(digits[i - 1].unicode() + 1);
+    return number.left(start) + digits;
+}
+
 QString RefusalText(const Proposal &proposal) {
     switch (proposal.refusal) {
     case Refusal::MeanNotPositive:

@@ -54,6 +54,20 @@ struct Proposal {
 // from zero), refused outside kLowestCoefficient..kHighestCoefficient.
 Proposal NewCoefficient(std::uint16_t coefficient, double reference, double mean);
 
+// The expanded uncertainty U (k = 2) of an error, in percent of the reference: the
+// reference instrument's own (its certificate's U at k = 2, in percent of its reading), the
+// standard deviation of the mean of the readings, and the module's resolution (a rectangular
+// distribution over one step of its reading) combined as root sum of squares.
+double ExpandedUncertaintyPercent(double referenceUPercent, const Stats &stats, double resolution,
+                                  double reference);
+// The decision rule: conforming when the error's size plus U lies within the tolerance, a
+// guard band of U, so that a "合格" stands at least at the 95 % level.
+bool Conforms(double errorPercent, double uncertaintyPercent, double tolerancePercent);
+
+// The next certificate number: its last run of digits counted up, its width kept
+// ("LC-2026-0099" → "LC-2026-0100"); nothing when it does not end in a digit.
+std::optional<QString> NextCertificateNumber(const QString &number);
+
 // Why a proposal is refused, for the technician.
 QString RefusalText(const Proposal &proposal);
 
