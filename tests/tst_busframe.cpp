@@ -49,6 +49,29 @@ private slots:
         QCOMPARE(int(judged.value), value);
     }
 
+    // A write of 10526 (1.0526) to 0x0A04 of module 5 is answered by its echo.
+    void judgeEcho_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bus::Heard>("heard");
+        QTest::addColumn<int>("value");
+        const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
+        using H = bus::Heard;
+        QTest::newRow("05 06 0A 04 29 1E 55 CF: the echo")
+            << hex("05060A04 291E 55CF") << H::Reply << 10526;
+        QTest::newRow("05 06 0A 04 27 10 D0 6B: checks out, another value")
+            << hex("05060A04 2710 D06B") << H::Garbled << 0;
+        QTest::newRow("05 86 02 82 60: exception 2") << hex("058602 8260") << H::Exception << 2;
+        QTest::newRow("05 06 0A 04 29 1E 55: part") << hex("05060A04 291E 55") << H::Short << 0;
+    }
+    void judgeEcho() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bus::Heard, heard);
+        QFETCH(int, value);
+        const bus::Judged judged = bus::JudgeEcho(bus::WriteRequest(5, 0x0A04, 10526), bytes, true);
+        QCOMPARE(judged.heard, heard);
+        QCOMPARE(int(judged.value), value);
+    }
+
     void addresses_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("parsed"); // the list as text, or the message

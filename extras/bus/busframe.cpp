@@ -31,14 +31,48 @@ bool CrcRight(QByteArrayView frame) {
     return At(frame, body) == (crc & 0xFF) && At(frame, body + 1) == (crc >> 8);
 }
 
-} // namespace
-
-QByteArray ReadRequest(std::uint8_t address) {
-    modbus::RequestFrame frame{address, 3, 0, 0, 0, 1, 0, 0};
+QByteArray Sealed(modbus::RequestFrame frame) {
     const std::uint16_t crc = modbus::Crc16Value({frame.data(), 6});
     frame[6] = static_cast<std::uint8_t>(crc & 0xFF);
     frame[7] = static_cast<std::uint8_t>(crc >> 8);
     return modbus::ToBytes(frame);
+}
+
+// What the checks of a read's and a write's answer share: its length, CRC and address.
+// Nothing when it is the asked module's answer in full, not an exception.
+std::optional<Judged> JudgeFrame(std::uint8_t asked, QByteArrayView bytes, bool final,
+                                 std::uint8_t function, qsizetype length) {
+    if (bytes.isEmpty())
+        return Judged{final ? Heard::Silent : Heard::Incomplete};
+    const bool exception = bytes.size() >= 2 && At(bytes, 1) == (function | 0x80);
+    const qsizetype expected = exception ? kExceptionLength : length;
+    if (bytes.size() < expected)
+        return Judged{final ? Heard::Short : Heard::Incomplete};
+    if (bytes.size() > expected || !CrcRight(bytes))
+        return Judged{Heard::Garbled};
+    const int from = At(bytes, 0);
+    if (from != asked)
+        return Judged{Heard::WrongAddress, from};
+    if (exception)
+        return Judged{Heard::Exception, from, At(bytes, 2)};
+    return std::nullopt;
+}
+
+std::uint8_t High(std::uint16_t value) {
+    return static_cast<std::uint8_t>(value >> 8);
+}
+std::uint8_t Low(std::uint16_t value) {
+    return static_cast<std::uint8_t>(value & 0xFF);
+}
+
+} // namespace
+
+QByteArray ReadRequest(std::uint8_t address, std::uint16_t reg) {
+    return Sealed({address, 3, High(reg), Low(reg), 0, 1, 0, 0});
+}
+
+QByteArray WriteRequest(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
+    return Sealed({address, 6, High(reg), Low(reg), High(value), Low(value), 0, 0});
 }
 
 int WaitMs(std::int32_t rate) {
@@ -47,22 +81,20 @@ int WaitMs(std::int32_t rate) {
 }
 
 Judged Judge(std::uint8_t asked, QByteArrayView bytes, bool final) {
-    if (bytes.isEmpty())
-        return {final ? Heard::Silent : Heard::Incomplete};
-    const bool exception = bytes.size() >= 2 && At(bytes, 1) == 0x83;
-    const qsizetype expected = exception ? kExceptionLength : kReplyLength;
-    if (bytes.size() < expected)
-        return {final ? Heard::Short : Heard::Incomplete};
-    if (bytes.size() > expected || !CrcRight(bytes))
-        return {Heard::Garbled};
-    const int from = At(bytes, 0);
-    if (from != asked)
-        return {Heard::WrongAddress, from};
-    if (exception)
-        return {Heard::Exception, from, At(bytes, 2)};
+    if (const auto judged = JudgeFrame(asked, bytes, final, 3, kReplyLength))
+        return *judged;
     if (At(bytes, 1) != 3 || At(bytes, 2) != 2)
         return {Heard::Garbled}; // checks out, but answers no read of one register
-    return {Heard::Reply, from, static_cast<std::uint16_t>(256 * At(bytes, 3) + At(bytes, 4))};
+    return {Heard::Reply, asked, static_cast<std::uint16_t>(256 * At(bytes, 3) + At(bytes, 4))};
+}
+
+Judged JudgeEcho(QByteArrayView request, QByteArrayView bytes, bool final) {
+    const std::uint8_t asked = At(request, 0);
+    if (const auto judged = JudgeFrame(asked, bytes, final, At(request, 1), request.size()))
+        return *judged;
+    if (bytes != request)
+        return {Heard::Garbled}; // checks out, but repeats no such write
+    return {Heard::Reply, asked, static_cast<std::uint16_t>(256 * At(bytes, 4) + At(bytes, 5))};
 }
 
 QString ReadingText(std::uint16_t value) {

@@ -22,8 +22,11 @@ inline constexpr int kLastAddress = 35;
 inline constexpr int kReplyLength = 7;
 inline constexpr int kExceptionLength = 5;
 
-// "读寄存器 0" of `address`, sealed with its CRC.
-QByteArray ReadRequest(std::uint8_t address);
+// The read of one register (function 3) of `address`, sealed with its CRC: register 0, the
+// reading, unless another is named.
+QByteArray ReadRequest(std::uint8_t address, std::uint16_t reg = 0);
+// The write of one register (function 6), sealed with its CRC.
+QByteArray WriteRequest(std::uint8_t address, std::uint16_t reg, std::uint16_t value);
 
 // The wait for a silent address at `rate`: the request's and the reply's time on the wire
 // and the silence that ends the request, plus a margin for the module to turn round.
@@ -49,6 +52,9 @@ struct Judged {
 // a part of a reply is Short and nothing is silence; before it, less than a reply is
 // Incomplete.
 Judged Judge(std::uint8_t asked, QByteArrayView bytes, bool final);
+// The same for a write, which the module answers by repeating its request: a Reply is
+// that echo, its value the one written.
+Judged JudgeEcho(QByteArrayView request, QByteArrayView bytes, bool final);
 
 // Register 0's value as the window shows it in its first box.
 QString ReadingText(std::uint16_t value);

@@ -11,7 +11,7 @@ BusLine::BusLine(std::function<bool(std::uint8_t)> send, QObject *parent)
     connect(&wait_, &QTimer::timeout, this, [this] {
         if (comm_ && comm_->inBufferCount() > 0)
             heard_ += comm_->input(); // fewer bytes than the threshold raised no event
-        Judged judged = Judge(asked_, heard_, true);
+        Judged judged = JudgeHeard(true);
         // Bytes the window's receiver has not handed on yet: something answered, and not
         // with one whole reply.
         if (unread_ && unread_() && judged.heard != Heard::Garbled)
@@ -39,13 +39,6 @@ std::unique_ptr<BusLine> BusLine::OpenOwn(const SettingsPlace &place, std::int16
     auto *comm = new MSComm(place, line.get());
     line->comm_ = comm;
     line->rate_ = rate;
-    line->send_ = [raw = line.get(), comm](std::uint8_t address) {
-        // After anything but a whole reply more may still be coming, and it is no answer to
-        // the next address; after a whole reply the line is quiet.
-        if (raw->unsettled_)
-            comm->setInBufferCount(0);
-        return comm->setOutput(ReadRequest(address));
-    };
     comm->setCommPort(port);
     comm->setSettings(rate);
     // One receive event for an exception's length, then one for the rest of a reply (see
@@ -79,8 +72,26 @@ bool BusLine::SetRate(std::int32_t rate) {
 }
 
 void BusLine::Ask(std::uint8_t address, Patience patience) {
+    Start(address, ReadRequest(address), false, patience);
+}
+
+void BusLine::AskRegister(std::uint8_t address, std::uint16_t reg) {
+    Start(address, ReadRequest(address, reg), false, Patience::FirstReply);
+}
+
+void BusLine::Write(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
+    Start(address, WriteRequest(address, reg, value), true, Patience::FirstReply);
+}
+
+Judged BusLine::JudgeHeard(bool final) const {
+    return write_ ? JudgeEcho(request_, heard_, final) : Judge(asked_, heard_, final);
+}
+
+void BusLine::Start(std::uint8_t address, QByteArray request, bool write, Patience patience) {
     Cancel();
     asked_ = address;
+    request_ = std::move(request);
+    write_ = write;
     patience_ = patience;
     heard_.clear();
     completeMs_ = 0;
@@ -88,7 +99,17 @@ void BusLine::Ask(std::uint8_t address, Patience patience) {
     if (comm_)
         comm_->setRThreshold(kExceptionLength);
     since_.start();
-    if (!ready_ || !send_ || !send_(address)) {
+    bool sent = false;
+    if (comm_) {
+        // After anything but a whole reply more may still be coming, and it is no answer to
+        // this request; after a whole reply the line is quiet.
+        if (unsettled_)
+            comm_->setInBufferCount(0);
+        sent = ready_ && comm_->setOutput(request_);
+    } else {
+        sent = ready_ && send_ && request_ == ReadRequest(address) && send_(address);
+    }
+    if (!sent) {
         wait_.start(0); // nothing went out, so nothing can come back
         return;
     }
@@ -104,10 +125,10 @@ void BusLine::Hear(const QByteArray &bytes) {
     if (!asking_)
         return; // nothing is asked: a late reply is no answer to anyone
     heard_ += bytes;
-    const Judged judged = Judge(asked_, heard_, false);
+    const Judged judged = JudgeHeard(false);
     if (judged.heard == Heard::Incomplete) {
         if (comm_) // the next event when the rest of a reply is in
-            comm_->setRThreshold(static_cast<std::int16_t>(kReplyLength - heard_.size()));
+            comm_->setRThreshold(static_cast<std::int16_t>(ReplyLength() - heard_.size()));
         return;
     }
     if (comm_)

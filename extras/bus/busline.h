@@ -52,8 +52,13 @@ public:
     std::int32_t Rate() const { return rate_; }
     bool Ready() const { return ready_; }
 
-    // Asks `address`; what an earlier Ask still waits for is dropped first.
+    // Asks `address` for its reading; what an earlier Ask still waits for is dropped first.
     void Ask(std::uint8_t address, Patience patience);
+    // The same for another register, or a write of one (its echo is the answer, see
+    // JudgeEcho), until the first answer: on the own serial control only, which sends
+    // any request; a line carried by someone else's sends only the reading's.
+    void AskRegister(std::uint8_t address, std::uint16_t reg);
+    void Write(std::uint8_t address, std::uint16_t reg, std::uint16_t value);
     void Cancel();
     // The own serial control closed now, with nothing more told; the line may be deleted
     // later, from the event loop, when a signal of its own is being handled.
@@ -69,6 +74,9 @@ signals:
     void Lost(const QString &reason);
 
 private:
+    void Start(std::uint8_t address, QByteArray request, bool write, Patience patience);
+    Judged JudgeHeard(bool final) const;
+    qsizetype ReplyLength() const { return write_ ? request_.size() : kReplyLength; }
     void Finish(Judged judged);
     void HandleComm();
 
@@ -81,6 +89,8 @@ private:
     bool asking_ = false;
     bool unsettled_ = true; // the last Ask ended otherwise than with one whole reply
     std::uint8_t asked_ = 0;
+    QByteArray request_;
+    bool write_ = false; // the request is a write, answered by its echo
     Patience patience_ = Patience::WholeWait;
     QByteArray heard_;
     QElapsedTimer since_;

@@ -16,7 +16,7 @@ namespace {
 constexpr std::size_t kMaxLine = 256;
 
 constexpr const char *kCommandsHelp =
-    "add [ADDR[:sensitivity=S][,noise=LX]], pull ADDR, light LUX, light day";
+    "add [ADDR[:sensitivity=S][,noise=LX][,read-only-params]], pull ADDR, light LUX, light day";
 
 std::string_view Trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -75,9 +75,11 @@ std::optional<ModuleWanted> ParseModule(std::string_view text, std::string &erro
                 error = "noise must be lx in 0..10000";
                 return std::nullopt;
             }
+        } else if (key == "read-only-params" && equals == std::string_view::npos) {
+            wanted.readOnlySettings = true;
         } else {
-            error =
-                "unknown module setting '" + std::string(item) + "' (sensitivity=S or noise=LX)";
+            error = "unknown module setting '" + std::string(item) +
+                    "' (sensitivity=S, noise=LX or read-only-params)";
             return std::nullopt;
         }
         if (comma == std::string_view::npos) {

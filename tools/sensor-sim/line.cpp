@@ -50,6 +50,7 @@ bool Line::Add(const ModuleWanted &wanted, std::string &error) {
     ModuleOptions options = defaults_;
     options.sensitivity = wanted.sensitivity.value_or(options.sensitivity);
     options.lightNoise = wanted.lightNoise ? wanted.lightNoise : options.lightNoise;
+    options.readOnlySettings = wanted.readOnlySettings.value_or(options.readOnlySettings);
     // The first module keeps the seed as it is, so that one module reads as it always did;
     // the others get noise of their own.
     const auto seed = seed_ ^ (static_cast<std::uint32_t>(joined_) * 0x9E3779B9U);

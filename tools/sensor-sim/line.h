@@ -19,6 +19,7 @@ struct ModuleWanted {
     int address = 1; // the factory address
     std::optional<double> sensitivity;
     std::optional<double> lightNoise;
+    std::optional<bool> readOnlySettings;
 };
 
 // One module on the line: a libmodbus RTU server on a pty of its own. The bridge writes each

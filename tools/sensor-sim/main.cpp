@@ -70,8 +70,9 @@ const char *UsageText() {
            "  --address N         initial Modbus unit address, 1..247 (default 1)\n"
            "  --module MODULE     a module on the line, instead of the one at --address;\n"
            "                      repeat it for several (64 at most). MODULE is\n"
-           "                      ADDR[:KEY=VALUE[,KEY=VALUE]], the keys sensitivity=S and\n"
-           "                      noise=LX: its own --sensitivity and --light-noise. Two at\n"
+           "                      ADDR[:KEY=VALUE[,KEY=VALUE]], the keys sensitivity=S,\n"
+           "                      noise=LX and read-only-params: its own --sensitivity,\n"
+           "                      --light-noise and --read-only-params. Two at\n"
            "                      one address answer together: their replies collide into\n"
            "                      bytes that are no frame\n"
            "  --baud B            the module's rate (default 19200): it answers only while\n"
@@ -344,7 +345,7 @@ int main(int argc, char **argv) {
 
     Line line(options->baud, options->faults.seed, options->light, options->module);
     const std::vector<ModuleWanted> modules =
-        options->modules.empty() ? std::vector{ModuleWanted{options->address, {}, {}}}
+        options->modules.empty() ? std::vector{ModuleWanted{options->address, {}, {}, {}}}
                                  : options->modules;
     for (const ModuleWanted &module : modules) {
         if (!line.Add(module, error)) {
