@@ -1,9 +1,9 @@
 // The certificate: one A4 page drawn by Qt's own PDF writer from an HTML table.
 
 #include "calibrationrecord.h"
+#include "pdfface.h"
 
 #include <QFile>
-#include <QFontDatabase>
 #include <QLocale>
 #include <QPageLayout>
 #include <QPageSize>
@@ -14,20 +14,6 @@
 
 namespace calibration {
 namespace {
-
-// Qt embeds only fonts with TrueType outlines; the CFF outlines of the common CJK faces
-// would end up unembedded, so a TrueType face with Chinese glyphs is asked for first.
-const char16_t *const kPdfFaces[] = {u"WenQuanYi Zen Hei", u"AR PL UMing CN",
-                                     u"AR PL UKai CN",     u"SimSun",
-                                     u"Microsoft YaHei",   u"Noto Sans CJK SC"};
-
-QString PdfFace() {
-    const QStringList families = QFontDatabase::families();
-    for (const char16_t *face : kPdfFaces)
-        if (families.contains(QString::fromUtf16(face)))
-            return QString::fromUtf16(face);
-    return {};
-}
 
 // A row: its name, then a cell a value.
 QString Row(const QString &name, const QStringList &values) {
