@@ -4,6 +4,7 @@
 
 #include "extras/calibrate/calibration.h"
 #include "extras/calibrate/calibrationrecord.h"
+#include "extras/calibrate/linerecord.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -232,6 +233,67 @@ private slots:
         QVERIFY(AppendToLog(foreign, r));
         QVERIFY(other.open(QIODevice::ReadOnly));
         QCOMPARE(other.readAll(), QByteArray("a,b\r\n"));
+    }
+
+    // A log begun before a line's columns gets them, empty, its rows otherwise byte for byte
+    // (a quoted line break ends no row); a near miss of it is still refused. A line's rows
+    // come back by label, oldest first, past rows that do not fit.
+    void lineLog() {
+        QTemporaryDir dir;
+        const auto write = [](const QString &path, const QByteArray &bytes) {
+            QFile file(path);
+            return file.open(QIODevice::Append) && file.write(bytes) == bytes.size();
+        };
+        const auto read = [](const QString &path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QString path = dir.filePath(QStringLiteral("log.csv"));
+        const QByteArray oldStart = LogStart().split(',').mid(0, 26).join(',') + "\r\n";
+        const QByteArray oldRow =
+            "2025-01-02T03:04:05.000+08:00,\"a\r\nb, \"\"c\"\"\"" + QByteArray(24, ',');
+        QVERIFY(write(path, oldStart + oldRow + "\r\n"));
+
+        LineSetup setup;
+        setup.started = QDateTime(QDate(2026, 3, 1), QTime(9, 0));
+        const Point off{{40, 950, 1, 0}, -5, 0.3, false}, on{{40, 1001, 1, 0}, 0.1, 0.3, true};
+        ModuleRecord a, b;
+        a.label = QStringLiteral("A-1");
+        a.levels = {{1000, off, on}, {2000, on, {}}};
+        a.certificateNumber = QStringLiteral("LC-1");
+        b.label = QStringLiteral(" 王,\"2\" ");
+        b.levels = {{500, off, {}}};
+        b.certificateNumber = QStringLiteral("LC-2");
+        QVERIFY(!AppendLineToLog(path, setup, {a, b}));
+        const QByteArray empty(LogStart().count(',') - oldStart.count(','), ',');
+        QCOMPARE(read(path), LogStart() + oldRow + empty + "\r\n" + LogRows(setup, a).join() +
+                                 LogRows(setup, b).join());
+
+        setup.started = setup.started.addDays(1);
+        b.certificateNumber = QStringLiteral("LC-3");
+        QVERIFY(!AppendLineToLog(path, setup, {b}));
+        QVERIFY(write(path, QStringLiteral("x,王,\"2\"\r\n\"王,\"\"2\"\"").toUtf8()));
+        const auto history = std::get<0>(ReadHistory(path, QStringLiteral("王,\"2\"")));
+        QCOMPARE(history.size(), 2u);
+        QVERIFY(history[0].time.startsWith(QStringLiteral("2026-03-01T09:00:00.000")));
+        QCOMPARE(history[0].certificate + history[1].certificate, QStringLiteral("LC-2LC-3"));
+        QCOMPARE(history[1].reference, QStringLiteral("500"));
+        QCOMPARE(history[1].foundError, QStringLiteral("-5.00"));
+        QCOMPARE(history[1].leftError, QString());
+        QCOMPARE(history[1].result, QStringLiteral("不合格"));
+        const auto first = std::get<0>(ReadHistory(path, QStringLiteral("A-1")));
+        QCOMPARE(first.size(), 2u);
+        QCOMPARE(first[0].leftError, QStringLiteral("0.10"));
+        QCOMPARE(first[1].reference, QStringLiteral("2000"));
+        QVERIFY(std::get<0>(ReadHistory(dir.filePath(QStringLiteral("none.csv")), {})).empty());
+
+        const QString foreign = dir.filePath(QStringLiteral("other.csv"));
+        QVERIFY(write(foreign, oldStart.mid(3) + oldRow + "\r\n"));
+        QVERIFY(AppendLineToLog(foreign, setup, {a}));
+        QCOMPARE(read(foreign), oldStart.mid(3) + oldRow + "\r\n");
+        const QString notes = dir.filePath(QStringLiteral("notes.csv"));
+        QVERIFY(write(notes, "a,b\r\n"));
+        QVERIFY(std::holds_alternative<QString>(ReadHistory(notes, QStringLiteral("A-1"))));
     }
 };
 

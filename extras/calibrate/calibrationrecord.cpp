@@ -2,19 +2,32 @@
 
 #include "extras/record/csvfile.h"
 
+#include <QFile>
 #include <QLocale>
+#include <QSaveFile>
 
 namespace calibration {
 namespace {
 
-// The header; no column holds a comma.
-QStringList Columns() {
+// The header; no column holds a comma. A single module's columns came first; those a line's
+// rows add follow them, so a log begun before them only needs them added at the end.
+QStringList SingleColumns() {
     return QStringLiteral("时间,操作员,参考仪器,参考仪器证书编号,串口,波特率,设备地址,参考值,"
                           "允许误差(%),测量时间(s),调整前系数,调整前偏移量,调整前读数个数,"
                           "调整前平均值,调整前标准差,调整前误差(%),调整后系数,调整后偏移量,"
                           "调整后读数个数,调整后平均值,调整后标准差,调整后误差(%),结果,状态,"
                           "最后写入,写入记录")
         .split(u',');
+}
+
+QStringList LineColumns() {
+    return QStringLiteral("标签,证书编号,检定点,参考仪器扩展不确定度(%),参考仪器有效期至,温度(℃),"
+                          "相对湿度(%),调整前扩展不确定度(%),调整后扩展不确定度(%),线性(%)")
+        .split(u',');
+}
+
+QStringList Columns() {
+    return SingleColumns() + LineColumns();
 }
 
 QString Number(double value, int decimals) {
@@ -29,6 +42,38 @@ void AppendMeasured(QByteArray &row, const Measured &m) {
     field(m.stats ? Number(m.stats->mean, 3) : QString());
     field(m.stats ? Number(m.stats->deviation, 3) : QString());
     field(m.errorPercent ? Number(*m.errorPercent, 2) : QString());
+}
+
+// A log begun before a line's columns were added, rewritten with the present header and
+// each row given those columns empty, its bytes otherwise as they were. QSaveFile writes
+// the whole file beside the old one and only then puts it in its place, so a failure
+// leaves the old log as it was. Any other file is left to AppendRows to accept or refuse.
+std::optional<QString> Widen(const QString &path) {
+    QFile file(path);
+    const QByteArray oldStart = csv::FileStart(SingleColumns());
+    if (!file.open(QIODevice::ReadOnly) || file.peek(oldStart.size()) != oldStart)
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return file.errorString();
+    // Split as RFC 4180 reads it: a quoted field may hold a line break.
+    const std::vector<csv::Row> rows = csv::ReadRows(bytes);
+    const QByteArray empty(LineColumns().size(), ',');
+    QByteArray widened = LogStart();
+    qsizetype from = oldStart.size();
+    for (size_t r = 1; r < rows.size(); ++r) {
+        if (!rows[r].whole)
+            return QStringLiteral("该文件最后一行不完整，未写入任何内容");
+        widened += bytes.sliced(from, rows[r].end - from);
+        if (rows[r].fields != QStringList{QString()}) // a blank line stays blank
+            widened += empty;
+        from = rows[r].end;
+    }
+    widened += bytes.sliced(from);
+    QSaveFile save(path);
+    if (!save.open(QIODevice::WriteOnly) || save.write(widened) != widened.size() || !save.commit())
+        return save.errorString();
+    return std::nullopt;
 }
 
 } // namespace
@@ -58,7 +103,7 @@ QByteArray LogStart() {
     return csv::FileStart(Columns());
 }
 
-QByteArray LogRow(const Record &record) {
+QByteArray LogRow(const Record &record, const QStringList &lineFields) {
     QByteArray row;
     csv::AppendTime(row, record.started);
     const QLocale c = QLocale::c();
@@ -77,11 +122,19 @@ QByteArray LogRow(const Record &record) {
          {record.passed ? QStringLiteral("合格") : QStringLiteral("不合格"), record.status,
           LastWriteText(record), writes.join(QStringLiteral("; "))})
         csv::AppendField(row, field);
+    for (qsizetype i = 0, n = LineColumns().size(); i < n; ++i)
+        csv::AppendField(row, lineFields.value(i));
     return row + "\r\n";
 }
 
+std::optional<QString> AppendRowsToLog(const QString &path, const QList<QByteArray> &rows) {
+    if (auto failure = Widen(path))
+        return failure;
+    return csv::AppendRows(path, Columns(), rows);
+}
+
 std::optional<QString> AppendToLog(const QString &path, const Record &record) {
-    return csv::AppendRows(path, Columns(), {LogRow(record)});
+    return AppendRowsToLog(path, {LogRow(record)});
 }
 
 } // namespace calibration

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -44,12 +45,16 @@ QString MeasuredText(const Measured &m);
 // "最后写入：量程缩放系数 1.0526（已确认）", or that nothing was written.
 QString LastWriteText(const Record &record);
 
-// The log's start (byte-order mark and header) and one row of it.
+// The log's start (byte-order mark and header) and one row of it. A line's rows carry
+// `lineFields` in the columns after a single module's (label first, as LogStart names
+// them); the ones not given, and all of them in a single module's row, are empty.
 QByteArray LogStart();
-QByteArray LogRow(const Record &record);
-// Appends the row to the log at path as a recording's rows are appended (csvfile.h),
-// starting the file when it is new, and syncs it. The reason it could not, or nothing; a
-// file that is not this log is left as it is.
+QByteArray LogRow(const Record &record, const QStringList &lineFields = {});
+// Appends the rows to the log at path as a recording's rows are appended (csvfile.h),
+// starting the file when it is new, and syncs it. A log begun before a line's columns were
+// added gets them first, empty in its rows. The reason it could not, or nothing; a file
+// that is not this log is left as it is.
+std::optional<QString> AppendRowsToLog(const QString &path, const QList<QByteArray> &rows);
 std::optional<QString> AppendToLog(const QString &path, const Record &record);
 
 // Writes the certificate; the reason it could not, or nothing.

@@ -135,4 +135,47 @@ std::optional<QString> AppendRows(const QString &path, const QStringList &column
     return file.Sync();
 }
 
+std::vector<Row> ReadRows(QByteArrayView text) {
+    std::vector<Row> rows;
+    const qsizetype n = text.size();
+    qsizetype i = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (i < n) {
+        Row row;
+        QByteArray field;
+        bool fresh = true, quoted = false; // at a field's start; inside its quotes
+        for (; i < n; ++i) {
+            const char c = text[i];
+            if (quoted) {
+                if (c != '"')
+                    field += c;
+                else if (i + 1 < n && text[i + 1] == '"')
+                    field += text[++i];
+                else
+                    quoted = false;
+            } else if (c == ',') {
+                row.fields << QString::fromUtf8(field);
+                field.clear();
+                fresh = true;
+                continue;
+            } else if (c == '\r' || c == '\n') {
+                break;
+            } else if (c == '"' && fresh) {
+                quoted = true;
+            } else {
+                field += c;
+            }
+            fresh = false;
+        }
+        row.fields << QString::fromUtf8(field);
+        row.end = i;
+        row.whole = !quoted;
+        if (i < n && text[i] == '\r')
+            ++i;
+        if (i < n && text[i] == '\n')
+            ++i;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
 } // namespace csv

@@ -4,9 +4,10 @@
 // file without one for the system's code page), fields quoted as RFC 4180 asks, CR LF after
 // every row, one header row. They are only appended to, and only with whole rows: a row goes
 // to the operating system in one write, so a killed program loses no row, and a row that
-// got in only in part is cut off again.
+// got in only in part is cut off again. ReadRows reads such a file back.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QFile>
 #include <QList>
@@ -14,6 +15,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 namespace csv {
 
@@ -51,5 +53,17 @@ private:
 // row now and then. Why it could not, or nothing.
 std::optional<QString> AppendRows(const QString &path, const QStringList &columns,
                                   const QList<QByteArray> &rows);
+
+// A row as ReadRows finds it.
+struct Row {
+    QStringList fields;
+    qsizetype end = 0; // where its line break starts, or the text's end
+    bool whole = true; // false for a last row whose quoted field the text's end cut off
+};
+// The rows of CSV text after a byte-order mark, read as RFC 4180 asks: a quoted field may
+// hold separators, doubled quotes and line breaks; CR LF, LF or CR ends a row. Text that
+// does not keep to it is read as it stands: a quote inside an unquoted field, or after a
+// closing one, is taken as a character.
+std::vector<Row> ReadRows(QByteArrayView text);
 
 } // namespace csv
