@@ -1,5 +1,6 @@
 #include "toolwindow.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +28,13 @@ QString WithoutMnemonic(const QString &caption) {
 }
 
 } // namespace
+
+QSettings UserSettings(const QString &tool) {
+    return QSettings(QCoreApplication::applicationName().isEmpty()
+                         ? QStringLiteral("sensor-companion")
+                         : QCoreApplication::applicationName(),
+                     tool);
+}
 
 QPushButton *Button(QWidget *parent, const QString &text) {
     auto *button = new QPushButton(parent);

@@ -3,6 +3,7 @@
 // its kind at a time, that Esc closes; its fields and buttons carry the names a screen
 // reader says.
 
+#include <QSettings>
 #include <QString>
 #include <QWidget>
 
@@ -36,6 +37,10 @@ template <typename T, typename Make> T *ShowOrMake(T *open, Make make) {
 template <typename T, typename Make> T *ShowOne(QWidget &parent, Make make) {
     return ShowOrMake(parent.findChild<T *>(QString(), Qt::FindDirectChildrenOnly), make);
 }
+
+// The user's settings of a tool, kept where the program keeps them
+// (~/.config/sensor-companion/ on Linux).
+QSettings UserSettings(const QString &tool);
 
 // A button named by its text without the mnemonic ("开始" for "开始(&S)").
 QPushButton *Button(QWidget *parent, const QString &text);

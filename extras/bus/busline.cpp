@@ -4,6 +4,17 @@
 
 namespace bus {
 
+modbus::Reading ReadingOf(const Answer &answer) {
+    modbus::Reading reading;
+    reading.time = answer.time;
+    reading.device = answer.asked;
+    reading.function = 3;
+    reading.registers = {answer.judged.value};
+    reading.value = answer.judged.value;
+    reading.reply = answer.bytes;
+    return reading;
+}
+
 BusLine::BusLine(std::function<bool(std::uint8_t)> send, QObject *parent)
     : QObject(parent), send_(std::move(send)) {
     wait_.setSingleShot(true);

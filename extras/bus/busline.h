@@ -6,6 +6,7 @@
 // steps and receiver, so the window shows the traffic).
 
 #include "busframe.h"
+#include "modbus/reading.h"
 #include "serial/mscomm.h"
 
 #include <QElapsedTimer>
@@ -24,6 +25,9 @@ struct Answer {
     qint64 time = 0;  // when it was judged, milliseconds since the epoch (UTC)
     QByteArray bytes; // what was heard
 };
+
+// A reading's reply, as the window would announce it to a recording.
+modbus::Reading ReadingOf(const Answer &answer);
 
 class BusLine : public QObject {
     Q_OBJECT

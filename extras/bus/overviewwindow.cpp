@@ -166,16 +166,8 @@ void OverviewWindow::Take(const bus::Answer &answer) {
     if (next_ >= health_.size())
         return;
     health_[next_].Count(answer);
-    if (answer.judged.heard == bus::Heard::Reply) {
-        modbus::Reading reading;
-        reading.time = answer.time;
-        reading.device = answer.asked;
-        reading.function = 3;
-        reading.registers = {answer.judged.value};
-        reading.value = answer.judged.value;
-        reading.reply = answer.bytes;
-        emit ReadingTaken(reading);
-    }
+    if (answer.judged.heard == bus::Heard::Reply)
+        emit ReadingTaken(bus::ReadingOf(answer));
     ++next_;
     if (stopping_)
         End(QStringLiteral("已停止。"));

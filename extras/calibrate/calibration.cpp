@@ -44,6 +44,37 @@ bool IsStable(const Stats &stats, double tolerancePercent, double seconds) {
     return stats.deviation <= quarterBand && drift <= quarterBand;
 }
 
+std::optional<double> ReferenceIn(const QString &text) {
+    bool ok = false;
+    const double reference = QLocale::c().toDouble(text.trimmed(), &ok);
+    return ok && std::isfinite(reference) && reference > 0 ? std::optional(reference)
+                                                           : std::nullopt;
+}
+
+std::optional<double> ToleranceIn(const QString &text) {
+    bool ok = false;
+    const double tolerance = QLocale::c().toDouble(text.trimmed(), &ok);
+    return ok && tolerance > 0 && tolerance <= 100 ? std::optional(tolerance) : std::nullopt;
+}
+
+std::optional<int> SecondsIn(const QString &text) {
+    bool ok = false;
+    const int seconds = QLocale::c().toInt(text.trimmed(), &ok);
+    return ok && seconds >= 1 && seconds <= 3600 ? std::optional(seconds) : std::nullopt;
+}
+
+QString ReferenceRule() {
+    return QStringLiteral("参考值应为大于 0 的数字。");
+}
+
+QString ToleranceRule() {
+    return QStringLiteral("允许误差(%)应为大于 0 且不超过 100 的数字。");
+}
+
+QString SecondsRule() {
+    return QStringLiteral("测量时间(s)应为 1 到 3600 之间的整数。");
+}
+
 double ErrorPercent(double mean, double reference) {
     return (mean - reference) / reference * 100.0;
 }

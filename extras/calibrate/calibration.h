@@ -38,6 +38,16 @@ std::optional<Stats> StatsOf(std::span<const Sample> samples);
 // that wanders by that much would move the error by a quarter of what is allowed.
 bool IsStable(const Stats &stats, double tolerancePercent, double seconds);
 
+// The technician's figures as typed: a reference reading above 0, a tolerance in percent
+// above 0 and at most 100, a measuring time of 1 to 3600 whole seconds; nothing otherwise,
+// and the rule in words.
+std::optional<double> ReferenceIn(const QString &text);
+std::optional<double> ToleranceIn(const QString &text);
+std::optional<int> SecondsIn(const QString &text);
+QString ReferenceRule();
+QString ToleranceRule();
+QString SecondsRule();
+
 // (mean - reference) / reference, in percent.
 double ErrorPercent(double mean, double reference);
 bool WithinTolerance(double errorPercent, double tolerancePercent);

@@ -6,7 +6,6 @@
 #include "serial/mscomm.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -25,14 +24,6 @@
 #include <cmath>
 
 namespace {
-
-// The user's settings, where the program keeps them: ~/.config/sensor-companion/ on Linux.
-QSettings UserSettings() {
-    return QSettings(QCoreApplication::applicationName().isEmpty()
-                         ? QStringLiteral("sensor-companion")
-                         : QCoreApplication::applicationName(),
-                     QStringLiteral("calibration"));
-}
 
 constexpr int kRefreshMs = 1000;
 
@@ -156,7 +147,7 @@ CalibrationWindow *CalibrationWindow::Open(frmMain &window) {
 }
 
 void CalibrationWindow::Remember(bool save) const {
-    QSettings settings = UserSettings();
+    QSettings settings = toolwindow::UserSettings(QStringLiteral("calibration"));
     const std::pair<QLineEdit *, const char16_t *> kept[] = {
         {operator_, u"operator"}, {instrument_, u"instrument"}, {certificateNo_, u"certificate"}};
     for (auto [box, key] : kept) {
@@ -173,18 +164,19 @@ std::optional<calibration::Record> CalibrationWindow::Setup() {
         box->setFocus();
         return std::nullopt;
     };
-    const QLocale c = QLocale::c();
-    bool ok = false;
     calibration::Record r;
-    r.reference = c.toDouble(reference_->text().trimmed(), &ok);
-    if (!ok || !std::isfinite(r.reference) || r.reference <= 0)
-        return wrong(reference_, QStringLiteral("参考值应为大于 0 的数字。"));
-    r.tolerance = c.toDouble(tolerance_->text().trimmed(), &ok);
-    if (!ok || !(r.tolerance > 0 && r.tolerance <= 100))
-        return wrong(tolerance_, QStringLiteral("允许误差(%)应为大于 0 且不超过 100 的数字。"));
-    r.seconds = c.toInt(seconds_->text().trimmed(), &ok);
-    if (!ok || r.seconds < 1 || r.seconds > 3600)
-        return wrong(seconds_, QStringLiteral("测量时间(s)应为 1 到 3600 之间的整数。"));
+    const auto reference = calibration::ReferenceIn(reference_->text());
+    if (!reference)
+        return wrong(reference_, calibration::ReferenceRule());
+    r.reference = *reference;
+    const auto tolerance = calibration::ToleranceIn(tolerance_->text());
+    if (!tolerance)
+        return wrong(tolerance_, calibration::ToleranceRule());
+    const auto seconds = calibration::SecondsIn(seconds_->text());
+    if (!seconds)
+        return wrong(seconds_, calibration::SecondsRule());
+    r.tolerance = *tolerance;
+    r.seconds = *seconds;
     r.port = QStringLiteral("COM%1").arg(window_.MSComm1->commPort());
     r.rate = window_.MSComm1->settings().section(u',', 0, 0);
     r.device = window_.txtStationID->text().trimmed();
