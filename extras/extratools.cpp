@@ -6,6 +6,7 @@
 #include "bus/overviewwindow.h"
 #include "bus/scanwindow.h"
 #include "calibrate/calibrationwindow.h"
+#include "calibrate/linecalibrationwindow.h"
 #include "record/recordtool.h"
 #include "search/findmoduledialog.h"
 #include "trend/trendwindow.h"
@@ -37,6 +38,10 @@ ExtraTools::ExtraTools(frmMain &window)
     AddTool(QStringLiteral("总线总览…"), QKeySequence(Qt::CTRL | Qt::Key_L), [this] {
         // Its readings are recorded as the window's are.
         connect(OverviewWindow::Open(window_), &OverviewWindow::ReadingTaken, record_,
+                &RecordTool::AddReading, Qt::UniqueConnection);
+    });
+    AddTool(QStringLiteral("整线校准…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K), [this] {
+        connect(LineCalibrationWindow::Open(window_), &LineCalibrationWindow::ReadingTaken, record_,
                 &RecordTool::AddReading, Qt::UniqueConnection);
     });
 

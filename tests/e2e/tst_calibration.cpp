@@ -65,14 +65,6 @@ class TstCalibration : public WindowOnSimulator {
         return w_->Frame5->isEnabled() && w_->Frame7->isEnabled() && w_->Frame10->isEnabled() &&
                w_->Frame12->isEnabled() && w_->cmdOneM->isEnabled();
     }
-    // The coefficient writes the simulator received, as register values.
-    std::vector<int> writesReceived() const {
-        std::vector<int> values;
-        for (const LoggedFrame &f : sim_->log(QStringLiteral("rx")))
-            if (f.bytes.size() == 8 && f.bytes.startsWith(QByteArray::fromHex("01060A04")))
-                values.push_back(256 * std::uint8_t(f.bytes[4]) + std::uint8_t(f.bytes[5]));
-        return values;
-    }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
@@ -93,13 +85,13 @@ private slots:
         QVERIFY2(c->Status().contains(QStringLiteral("误差 -5.00 %")), qPrintable(c->Status()));
         QCOMPARE(field(c, u"新系数")->text(), QStringLiteral("1.0526"));
         QVERIFY(!w.Timer2->isActive() && windowFramesEnabled());
-        QVERIFY(writesReceived().empty()); // nothing written before the button
+        QVERIFY(coefficientWrites(1).empty()); // nothing written before the button
 
         c->WriteButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(c->Status().startsWith(QStringLiteral("校准完成")), 2 * kStepMs);
         QVERIFY2(c->Status().contains(QStringLiteral("最后写入：量程缩放系数 1.0526（已确认）")),
                  qPrintable(c->Status()));
-        QCOMPARE(writesReceived(), std::vector<int>{10526});
+        QCOMPARE(coefficientWrites(1), std::vector<int>{10526});
         QCOMPARE(w.txtsetValue(0)->text(), QStringLiteral("1.0526")); // read back in the window
         QVERIFY(!w.Timer2->isActive() && windowFramesEnabled());
         QVERIFY(asked_.empty()); // a steady light is stable
@@ -198,7 +190,7 @@ private slots:
         c->WriteButton()->click();
         QCOMPARE(asked_.size(), size_t(1));
         QTest::qWait(300);
-        QVERIFY(writesReceived().empty() && !c->WriteButton()->isEnabled());
+        QVERIFY(coefficientWrites(1).empty() && !c->WriteButton()->isEnabled());
         QVERIFY(ReadAll(c->LogPath()).contains(QStringLiteral("测量不稳定").toUtf8()));
     }
 
@@ -235,7 +227,7 @@ private slots:
 
         c->RestoreButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(c->Status().startsWith(QStringLiteral("已恢复原值")), 2 * kStepMs);
-        QCOMPARE(writesReceived(), (std::vector<int>{10526, 10000}));
+        QCOMPARE(coefficientWrites(1), (std::vector<int>{10526, 10000}));
         QVERIFY2(c->Status().contains(QStringLiteral("误差 -5.00 %")), qPrintable(c->Status()));
         QVERIFY(w.Timer2->isActive() && windowFramesEnabled());
         QVERIFY(ReadAll(c->LogPath()).contains(QStringLiteral(",不合格,已恢复原值").toUtf8()));

@@ -43,3 +43,12 @@ void WindowOnSimulator::reset() {
     dir_.reset();
     shown_.clear();
 }
+
+std::vector<int> WindowOnSimulator::coefficientWrites(int address) const {
+    std::vector<int> values;
+    for (const LoggedFrame &f : sim_->log(QStringLiteral("rx")))
+        if (f.bytes.size() == 8 && std::uint8_t(f.bytes[0]) == address &&
+            f.bytes.mid(1, 3) == QByteArray::fromHex("060A04"))
+            values.push_back(256 * std::uint8_t(f.bytes[4]) + std::uint8_t(f.bytes[5]));
+    return values;
+}

@@ -26,6 +26,9 @@ protected:
     frmMain &start(const QStringList &simOptions = {});
     // Polls at `interval` ms for `ms` ms, then stops and lets the last reply come in.
     void poll(int interval, int ms) const;
+    // The coefficient writes (function 6 at 0x0A04) the simulator received for `address`, as
+    // register values.
+    std::vector<int> coefficientWrites(int address) const;
     // The window, the simulator and the directory go, in that order.
     void reset();
 };

@@ -1,0 +1,481 @@
+#include "linecalibrationwindow.h"
+
+#include "app/frmMain.h"
+#include "app/linelease.h"
+#include "extras/bus/knownmodules.h"
+#include "extras/toolwindow.h"
+#include "serial/mscomm.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <cmath>
+
+using namespace calibration;
+
+namespace {
+
+constexpr int kRefreshMs = 250;
+const QString kTitle = QStringLiteral("整线校准");
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
+
+QStringList Columns() {
+    return {
+        QStringLiteral("地址"),       QStringLiteral("标签"),     QStringLiteral("原系数"),
+        QStringLiteral("调整前误差"), QStringLiteral("新系数"),   QStringLiteral("调整后系数"),
+        QStringLiteral("调整后误差"), QStringLiteral("U (k=2)"),  QStringLiteral("各检定点误差"),
+        QStringLiteral("线性"),       QStringLiteral("本次读数"), QStringLiteral("结果"),
+        QStringLiteral("状态")};
+}
+
+QString Coefficient(const std::optional<std::uint16_t> &value) {
+    return value ? CoefficientText(*value) : QString();
+}
+
+QString Reference(double value) {
+    return QLocale::c().toString(value, 'g', 10);
+}
+
+// The module's row: its figures at the adjustment level (the first), and every level's error.
+QStringList RowOf(const LineCalibration &flow, std::size_t index) {
+    const ModuleRecord &m = flow.Modules()[index];
+    const Level *first = m.levels.empty() ? nullptr : &m.levels.front();
+    const auto percent = [](const std::optional<Point> &p) {
+        return p ? PercentText(p->errorPercent) : QString();
+    };
+    QStringList levels;
+    for (const Level &level : m.levels)
+        if (level.Final())
+            levels << QStringLiteral("%1: %2").arg(Reference(level.reference),
+                                                   PercentText(level.Final()->errorPercent));
+    const auto linearity = m.levels.size() > 1 ? Linearity(m) : std::nullopt;
+    const bool judged =
+        std::ranges::any_of(m.levels, [](const Level &l) { return l.Final().has_value(); });
+    return {QString::number(m.address),
+            m.label,
+            Coefficient(m.foundCoefficient),
+            first ? percent(first->asFound) : QString(),
+            flow.ProposalText(index),
+            Coefficient(m.leftCoefficient),
+            first ? percent(first->asLeft) : QString(),
+            first && first->Final() ? PercentText(first->Final()->uncertaintyPercent) : QString(),
+            levels.join(QStringLiteral("; ")),
+            linearity ? PercentText(*linearity) : QString(),
+            flow.Busy() ? QString::number(flow.ReadingsOf(index)) : QString(),
+            judged ? (Passed(m) ? QStringLiteral("合格") : QStringLiteral("不合格")) : QString(),
+            m.state};
+}
+
+} // namespace
+
+LineCalibrationWindow::LineCalibrationWindow(frmMain &window)
+    : BusToolWindow(
+          window, QStringLiteral("LineCalibrationWindow"), kTitle, QStringLiteral("开始测量(&S)"),
+          QStringLiteral("把所有模块与参考仪器置于同一照度下，输入参考值，然后按“开始测量”。"),
+          QStringLiteral("整线校准状态")),
+      flow_(new LineCalibration(this)), refresh_(new QTimer(this)) {
+    auto *fields = new QGroupBox(QStringLiteral("参考与记录"), this);
+    auto *form = new QFormLayout(fields);
+    const auto add = [this, form](const QString &caption) {
+        const auto [label, box] = toolwindow::LabelledBox(this, caption, false);
+        form->addRow(label, box);
+        return box;
+    };
+    addressBox = add(QStringLiteral("地址(&A)"));
+    referenceBox = add(QStringLiteral("参考值(&R)"));
+    toleranceBox = add(QStringLiteral("允许误差(%)(&T)"));
+    secondsBox = add(QStringLiteral("测量时间(s)(&M)"));
+    operatorBox = add(QStringLiteral("操作员(&O)"));
+    instrumentBox = add(QStringLiteral("参考仪器(&I)"));
+    instrumentCertificateBox = add(QStringLiteral("参考仪器证书编号(&N)"));
+    dueBox = add(QStringLiteral("参考仪器有效期至(&D)"));
+    uncertaintyBox = add(QStringLiteral("参考仪器扩展不确定度(%)(&U)"));
+    temperatureBox = add(QStringLiteral("温度(℃)(&Y)"));
+    humidityBox = add(QStringLiteral("相对湿度(%)(&H)"));
+    numberBox = add(QStringLiteral("证书编号(&C)"));
+    addressBox->setPlaceholderText(QStringLiteral("如 3,5,7-9"));
+    addressBox->setText(bus::AddressesText(bus::KnownModules::Of(window).Sorted()));
+    referenceBox->setToolTip(QStringLiteral("参考仪器在此照度下的读数，与模块同一单位"));
+    dueBox->setPlaceholderText(QStringLiteral("如 2027-06-30"));
+    uncertaintyBox->setToolTip(
+        QStringLiteral("参考仪器证书上的扩展不确定度（k = 2），以读数的百分数计"));
+    numberBox->setToolTip(QStringLiteral("第一个模块的证书编号，其后的模块依次加一"));
+    toleranceBox->setText(QStringLiteral("2"));
+    secondsBox->setText(QStringLiteral("10"));
+    numberBox->setText(QStringLiteral("LC-0001"));
+    overdueLine = toolwindow::StatusLine(this, QString(), QStringLiteral("参考仪器有效期"));
+    overdueLine->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+
+    table = toolwindow::Table(this, QStringLiteral("各模块"), Columns());
+    // Room for ten modules without scrolling.
+    table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
+                            10 * table->verticalHeader()->defaultSectionSize() +
+                            2 * table->frameWidth());
+    QLabel *labelCaption;
+    std::tie(labelCaption, labelBox) =
+        toolwindow::LabelledBox(this, QStringLiteral("所选模块的标签或序列号(&B)"), false);
+    history = new QPlainTextEdit(this);
+    history->setReadOnly(true);
+    history->setAccessibleName(QStringLiteral("所选模块的历史校准"));
+    history->setTabChangesFocus(true);
+    history->setMaximumHeight(history->fontMetrics().height() * 6);
+    history->setPlaceholderText(QStringLiteral("输入标签后在此列出该模块以往的校准"));
+
+    writeButton = toolwindow::Button(this, QStringLiteral("写入新系数(&W)"));
+    levelButton = toolwindow::Button(this, QStringLiteral("测量此点(&L)"));
+    restoreButton = toolwindow::Button(this, QStringLiteral("恢复所选模块原值(&E)"));
+    finishButton = toolwindow::Button(this, QStringLiteral("完成并保存证书…(&F)"));
+
+    auto *layout = new QGridLayout(this);
+    auto *right = new QVBoxLayout;
+    right->addWidget(status);
+    right->addWidget(overdueLine);
+    right->addWidget(labelCaption);
+    right->addWidget(labelBox);
+    right->addWidget(history);
+    right->addStretch();
+    layout->addWidget(fields, 0, 0);
+    layout->addLayout(right, 0, 1, 1, 5);
+    layout->addWidget(table, 1, 0, 1, 6);
+    QPushButton *buttons[] = {startButton,   writeButton,  levelButton,
+                              restoreButton, finishButton, closeButton};
+    int column = 0;
+    for (QPushButton *button : buttons)
+        layout->addWidget(button, 2, column++);
+    layout->setRowStretch(1, 1);
+    layout->setColumnStretch(1, 1);
+    setMinimumWidth(1240);
+    toolwindow::TabOrder({addressBox,
+                          referenceBox,
+                          toleranceBox,
+                          secondsBox,
+                          operatorBox,
+                          instrumentBox,
+                          instrumentCertificateBox,
+                          dueBox,
+                          uncertaintyBox,
+                          temperatureBox,
+                          humidityBox,
+                          numberBox,
+                          status,
+                          overdueLine,
+                          labelBox,
+                          history,
+                          table,
+                          startButton,
+                          writeButton,
+                          levelButton,
+                          restoreButton,
+                          finishButton,
+                          closeButton});
+
+    refresh_->setInterval(kRefreshMs);
+    connect(refresh_, &QTimer::timeout, this, &LineCalibrationWindow::ShowFlow);
+    connect(startButton, &QPushButton::clicked, this, &LineCalibrationWindow::StartOrStop);
+    connect(writeButton, &QPushButton::clicked, this, &LineCalibrationWindow::WriteProposals);
+    connect(levelButton, &QPushButton::clicked, this, &LineCalibrationWindow::MeasureLevel);
+    connect(restoreButton, &QPushButton::clicked, this, &LineCalibrationWindow::Restore);
+    connect(finishButton, &QPushButton::clicked, this, &LineCalibrationWindow::ChooseFolder);
+    connect(dueBox, &QLineEdit::textChanged, this, &LineCalibrationWindow::ShowOverdue);
+    connect(table, &QTableWidget::itemSelectionChanged, this, [this] {
+        const int row = table->currentRow();
+        labelBox->setText(row >= 0 && std::size_t(row) < flow_->Modules().size()
+                              ? flow_->Modules()[std::size_t(row)].label
+                              : QString());
+        ShowHistory();
+    });
+    connect(labelBox, &QLineEdit::textEdited, this, [this](const QString &label) {
+        if (const int row = table->currentRow(); row >= 0)
+            flow_->SetLabel(std::size_t(row), label);
+        ShowFlow();
+        ShowHistory();
+    });
+    connect(flow_, &LineCalibration::Changed, this, &LineCalibrationWindow::ShowFlow);
+    connect(flow_, &LineCalibration::ReadingTaken, this, &LineCalibrationWindow::ReadingTaken);
+    connect(flow_, &LineCalibration::StepEnded, this, [this] {
+        refresh_->stop();
+        if (line_)
+            GiveLineBack(line_);
+        ShowRunning(false);
+        ShowFlow();
+        table->resizeColumnsToContents();
+    });
+    SetAsker([this](const QString &question) {
+        return QMessageBox::question(this, kTitle, question) == QMessageBox::Yes;
+    });
+    Remember(false);
+    ShowFlow();
+}
+
+LineCalibrationWindow *LineCalibrationWindow::Open(frmMain &window) {
+    auto *shown = toolwindow::ShowOne<LineCalibrationWindow>(
+        window, [&window] { return new LineCalibrationWindow(window); });
+    // The modules a scan or the assistant has met since, unless a list is typed.
+    if (shown->addressBox->text().isEmpty())
+        shown->addressBox->setText(bus::AddressesText(bus::KnownModules::Of(window).Sorted()));
+    shown->addressBox->setFocus();
+    return shown;
+}
+
+void LineCalibrationWindow::Remember(bool save) {
+    QSettings settings = toolwindow::UserSettings(QStringLiteral("calibration"));
+    const std::pair<QLineEdit *, const char16_t *> kept[] = {
+        {operatorBox, u"operator"},
+        {instrumentBox, u"instrument"},
+        {instrumentCertificateBox, u"certificate"},
+        {dueBox, u"instrumentDue"},
+        {uncertaintyBox, u"instrumentUncertainty"},
+        {numberBox, u"nextCertificateNumber"}};
+    for (auto [box, key] : kept) {
+        if (save)
+            settings.setValue(QString::fromUtf16(key), box->text().trimmed());
+        else if (const QVariant value = settings.value(QString::fromUtf16(key)); value.isValid())
+            box->setText(value.toString());
+    }
+}
+
+void LineCalibrationWindow::Tell(const QString &text) {
+    status->setText(text);
+    window_.MsgBox(text, MsgIcon::Warning, kTitle);
+}
+
+std::optional<double> LineCalibrationWindow::Reference() {
+    const auto reference = ReferenceIn(referenceBox->text());
+    if (!reference) {
+        Tell(ReferenceRule());
+        referenceBox->setFocus();
+    }
+    return reference;
+}
+
+std::optional<LineSetup> LineCalibrationWindow::Setup() {
+    const auto wrong = [this](QLineEdit *box, const QString &why) {
+        Tell(why);
+        box->setFocus();
+        return std::nullopt;
+    };
+    const QLocale c = QLocale::c();
+    bool ok = false;
+    LineSetup s;
+    const auto tolerance = ToleranceIn(toleranceBox->text());
+    if (!tolerance)
+        return wrong(toleranceBox, ToleranceRule());
+    const auto seconds = SecondsIn(secondsBox->text());
+    if (!seconds)
+        return wrong(secondsBox, SecondsRule());
+    s.tolerance = *tolerance;
+    s.seconds = *seconds;
+    const QString due = dueBox->text().trimmed();
+    s.instrumentDue = QDate::fromString(due, kDateFormat);
+    if (!due.isEmpty() && !s.instrumentDue.isValid())
+        return wrong(dueBox, QStringLiteral("参考仪器有效期应为日期，如 2027-06-30。"));
+    s.referenceUPercent = c.toDouble(uncertaintyBox->text().trimmed(), &ok);
+    if (!ok || !(s.referenceUPercent >= 0 && s.referenceUPercent < 100))
+        return wrong(uncertaintyBox,
+                     QStringLiteral("参考仪器扩展不确定度(%)应为 0 到 100 之间的数字（k = 2）。"));
+    if (!NextCertificateNumber(numberBox->text().trimmed()))
+        return wrong(numberBox, QStringLiteral("证书编号应以数字结尾，如 LC-2026-0001。"));
+    s.port = QStringLiteral("COM%1").arg(window_.MSComm1->commPort());
+    s.rate = QString::number(WindowRate());
+    s.operatorName = operatorBox->text().trimmed();
+    s.instrument = instrumentBox->text().trimmed();
+    s.instrumentCertificate = instrumentCertificateBox->text().trimmed();
+    s.temperature = temperatureBox->text().trimmed();
+    s.humidity = humidityBox->text().trimmed();
+    // One step of the reading as the window shows it.
+    s.resolution = std::pow(10.0, -modbus::ShownDecimals(modbus::Reading{}));
+    return s;
+}
+
+bool LineCalibrationWindow::TakeLine() {
+    if (const auto held = window_.Lease->Take(this, kTitle, LineLease::Need::Device, this)) {
+        Tell(*held);
+        return false;
+    }
+    line_ = OpenOwnLine(WindowRate());
+    if (!line_) {
+        Tell(status->text());
+        return false;
+    }
+    connect(line_.get(), &bus::BusLine::Lost, this, &LineCalibrationWindow::End);
+    ShowRunning(true);
+    refresh_->start();
+    return true;
+}
+
+void LineCalibrationWindow::StartOrStop() {
+    if (flow_->Busy()) {
+        End(QStringLiteral("已停止"));
+        return;
+    }
+    const auto parsed = bus::ParseAddresses(addressBox->text());
+    if (const auto *why = std::get_if<QString>(&parsed)) {
+        Tell(*why);
+        addressBox->setFocus();
+        return;
+    }
+    auto setup = Setup();
+    const auto reference = setup ? Reference() : std::nullopt;
+    if (!reference)
+        return;
+    if (Overdue(*setup, QDate::currentDate())) {
+        if (!asker_(QStringLiteral("参考仪器的有效期至 %1，已经过期。仍要用它校准吗？")
+                        .arg(setup->instrumentDue.toString(kDateFormat))))
+            return;
+        setup->overdueConfirmed = true;
+    }
+    if (!TakeLine())
+        return;
+    Remember(true);
+    flow_->Begin(std::move(*setup), std::get<QList<int>>(parsed));
+    table->setRowCount(0);
+    flow_->MeasureFound(*line_, *reference);
+}
+
+void LineCalibrationWindow::WriteProposals() {
+    if (flow_->Busy() || !flow_->CanWrite())
+        return;
+    const QList<int> unstable = flow_->UnstableAddresses();
+    const bool unstableToo =
+        !unstable.isEmpty() &&
+        asker_(QStringLiteral("地址 %1 的测量不稳定（读数的标准差或漂移超过允许误差带的四分之一）。"
+                              "仍要把新系数写入这些模块吗？选“否”则只写入其他模块。")
+                   .arg(bus::AddressesText(unstable)));
+    if (TakeLine())
+        flow_->WriteProposals(*line_, unstableToo);
+}
+
+void LineCalibrationWindow::MeasureLevel() {
+    const auto reference = Reference();
+    if (flow_->Busy() || !reference || !TakeLine())
+        return;
+    flow_->MeasureLevel(*line_, *reference);
+}
+
+void LineCalibrationWindow::Restore() {
+    QList<int> rows;
+    for (const QModelIndex &index : table->selectionModel()->selectedRows())
+        rows << index.row();
+    if (rows.isEmpty()) {
+        Tell(QStringLiteral("请先在表中选择要恢复原值的模块。"));
+        return;
+    }
+    if (!flow_->Busy() && TakeLine())
+        flow_->Restore(*line_, rows);
+}
+
+bool LineCalibrationWindow::FinishInto(const QString &folder) {
+    if (!flow_->Open() || flow_->Busy())
+        return false;
+    QList<int> unlabelled;
+    for (const ModuleRecord &m : flow_->Modules())
+        if (!m.levels.empty() && m.label.isEmpty())
+            unlabelled << m.address;
+    if (!unlabelled.isEmpty()) {
+        Tell(
+            QStringLiteral("请为每个模块填写标签或序列号（在表中选中模块后输入）：地址 %1 未填写。")
+                .arg(bus::AddressesText(unlabelled)));
+        labelBox->setFocus();
+        return false;
+    }
+    QString number = numberBox->text().trimmed();
+    if (!NextCertificateNumber(number)) {
+        Tell(QStringLiteral("证书编号应以数字结尾，如 LC-2026-0001。"));
+        numberBox->setFocus();
+        return false;
+    }
+    QDir().mkpath(folder);
+    const auto failure = flow_->Finish(folder, number);
+    numberBox->setText(number);
+    Remember(true);
+    ShowFlow();
+    if (failure) {
+        Tell(QStringLiteral("有些证书或记录未能写入：\n") + *failure);
+        return false;
+    }
+    status->setText(
+        QStringLiteral("校准已完成，证书已保存到 %1，记录已写入 %2。")
+            .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(flow_->LogPath())));
+    return true;
+}
+
+void LineCalibrationWindow::ChooseFolder() {
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("保存证书的文件夹"), QDir(flow_->LogPath()).absolutePath());
+    if (!folder.isEmpty())
+        FinishInto(folder);
+}
+
+void LineCalibrationWindow::ShowOverdue() {
+    const QDate due = QDate::fromString(dueBox->text().trimmed(), kDateFormat);
+    overdueLine->setText(due.isValid() && due < QDate::currentDate()
+                             ? QStringLiteral("参考仪器已过有效期（%1），开始测量前将请您确认。")
+                                   .arg(due.toString(kDateFormat))
+                             : QString());
+}
+
+void LineCalibrationWindow::ShowFlow() {
+    const auto &modules = flow_->Modules();
+    for (std::size_t i = 0; i < modules.size(); ++i)
+        toolwindow::SetRow(table, int(i), RowOf(*flow_, i));
+    if (!flow_->Status().isEmpty())
+        status->setText(flow_->Status());
+    const bool busy = flow_->Busy();
+    const bool open = flow_->Open();
+    writeButton->setEnabled(!busy && flow_->CanWrite());
+    levelButton->setEnabled(!busy && open);
+    restoreButton->setEnabled(!busy && open && flow_->Adjusted());
+    finishButton->setEnabled(!busy && open);
+    for (QLineEdit *box : {addressBox, toleranceBox, secondsBox, uncertaintyBox, dueBox})
+        box->setEnabled(!busy);
+}
+
+void LineCalibrationWindow::ShowHistory() {
+    const QString label = labelBox->text().trimmed();
+    if (label.isEmpty()) {
+        history->clear();
+        return;
+    }
+    const auto read = ReadHistory(flow_->LogPath(), label);
+    if (const auto *why = std::get_if<QString>(&read)) {
+        history->setPlainText(*why);
+        return;
+    }
+    QStringList lines;
+    for (const HistoryEntry &e : std::get<std::vector<HistoryEntry>>(read))
+        lines << QStringLiteral("%1  证书 %2  参考值 %3  调整前 %4  调整后 %5  %6")
+                     .arg(e.time, e.certificate.isEmpty() ? QStringLiteral("—") : e.certificate,
+                          e.reference,
+                          e.foundError.isEmpty() ? QStringLiteral("—") : e.foundError + u'%',
+                          e.leftError.isEmpty() ? QStringLiteral("—") : e.leftError + u'%',
+                          e.result);
+    history->setPlainText(lines.isEmpty()
+                              ? QStringLiteral("记录中没有标签为“%1”的校准。").arg(label)
+                              : lines.join(u'\n'));
+}
+
+void LineCalibrationWindow::End(const QString &why) {
+    if (flow_->Busy())
+        flow_->Stop(why); // StepEnded gives the line back
+    else if (line_)
+        GiveLineBack(line_);
+}
+
+void LineCalibrationWindow::closeEvent(QCloseEvent *event) {
+    BusToolWindow::closeEvent(event);
+    // What was measured goes into the log, as a single module's calibration does.
+    flow_->GiveUp(QStringLiteral("窗口关闭，校准未完成"));
+}
