@@ -21,6 +21,7 @@
 #include "app/linelease.h"
 #include "app/windowstyle.h"
 #include "benchsetup.h"
+#include "benchwindow.h"
 #include "extras/bus/overviewwindow.h"
 #include "extras/bus/scanwindow.h"
 #include "extras/extratools.h"
@@ -43,46 +44,6 @@
 #include <vector>
 
 namespace {
-
-// The event loop for `ms`, with no timer of the benchmark's own waking it meanwhile.
-void RunFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// The event loop until `done` holds, looked at every 20 ms.
-void RunUntil(const std::function<bool()> &done) {
-    while (!done())
-        RunFor(20);
-}
-
-// The window on COM4 at `rate`, the simulator behind it with `options`.
-struct Rig {
-    QTemporaryDir dir;
-    std::unique_ptr<Simulator> sim;
-    std::unique_ptr<frmMain> window;
-
-    bool Start(int rate, QStringList options) {
-        QFile settings(dir.filePath(QStringLiteral("comm.set")));
-        if (!settings.open(QIODevice::WriteOnly) ||
-            settings.write(QByteArray("4,") + QByteArray::number(rate) + "\r\n") < 0)
-            return false;
-        settings.close();
-        options << QStringLiteral("--baud") << QString::number(rate);
-        sim = std::make_unique<Simulator>(dir.path(), 4, options);
-        if (!sim->isReady())
-            return false;
-        window = std::make_unique<frmMain>(dir.path());
-        new ExtraTools(*window);
-        window->messages().setPresenter(
-            [](const Message &m) { std::fprintf(stderr, "message: %s\n", qPrintable(m.text)); });
-        window->Form_Load();
-        window->show();
-        RunFor(300);
-        return window->MSComm1->portOpen();
-    }
-};
 
 QStringList TenModules() {
     QStringList options{QStringLiteral("--wire-time"), QStringLiteral("--delay"),
