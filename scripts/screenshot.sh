@@ -3,8 +3,11 @@
 # window polls once a second for a few seconds, so it shows a reading, the last request
 # and reply, the lamp and both counters. Then docs/window-trend.png: the window polls every
 # 50 ms with the trend window open beside it, and a coefficient of 1.0500 is written half
-# way, so the chart shows the step and its marker. Last docs/bus-overview.png: a line of ten
+# way, so the chart shows the step and its marker. Then docs/bus-overview.png: a line of ten
 # modules scanned, then watched in the overview beside the window, with one pulled off.
+# Then docs/line-calibration.png: ten modules of their own gain errors calibrated at once and
+# verified at two more levels. Last docs/certificate.png, the first page of a line module's
+# certificate, as bench_linecalibration writes it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -90,3 +93,43 @@ echo "pull 4" >&4
 sleep 3
 DISPLAY=$display import -window root -crop 1720x${height}+0+0 +repage "$root/docs/bus-overview.png"
 echo "wrote docs/bus-overview.png"
+
+# The line calibration on ten modules of their own gains, under one light that changes.
+kill "${pids[@]}" 2>/dev/null || true
+wait 2>/dev/null || true
+pids=()
+modules=()
+a=1
+for gain in 0.92 0.95 0.97 0.99 1.0 1.01 1.03 1.05 1.07 1.08; do
+  modules+=(--module "$a:sensitivity=$gain,noise=2")
+  a=$((a + 1))
+done
+mkdir -p "$work/home"
+HOME=$work/home start 1760x900 --light 1000 "${modules[@]}" --wire-time --delay 4
+x mousemove 400 $((550 + menu)) click 1 key ctrl+shift+k          # "整线校准…"
+calibration=$(x search --sync --name '^整线校准$' | head -n 1)
+x windowfocus --sync "$calibration"
+# The fields in their tab order, from "地址" on.
+for text in 1-10 1000 2 5 张工 "照度计 XL-1" GZ-2026-0417 2027-06-30 1.5 23.5 45; do
+  x key ctrl+a type "$text"
+  x key Tab
+done
+x key alt+s                                                       # "开始测量"
+sleep 7
+x key alt+w                                                       # "写入新系数"
+sleep 7
+for lux in 100 4000; do
+  echo "light $lux" >&4
+  x key alt+r ctrl+a type "$lux"                                  # "参考值"
+  x key alt+l                                                     # "测量此点"
+  sleep 7
+done
+DISPLAY=$display import -window "$calibration" "$root/docs/line-calibration.png"
+echo "wrote docs/line-calibration.png"
+
+# A certificate's first page, at a size a page of the README shows whole.
+"$root/scripts/deps.sh" poppler-utils
+QT_QPA_PLATFORM=offscreen "$build/bin/bench_linecalibration" certificates "$work/certificates" >/dev/null 2>&1
+pdftoppm -r 80 -png -f 1 -l 1 -singlefile "$work/certificates/校准证书-LC-2026-0101.pdf" \
+  "$root/docs/certificate"
+echo "wrote docs/certificate.png"
