@@ -10,6 +10,8 @@ CalibrationSession::CalibrationSession(frmMain &window, QObject *parent)
     : QObject(parent), window_(window), lease_(window.Lease) {
     for (QTimer *timer : {&timeout_, &settle_, &measureEnd_})
         timer->setSingleShot(true);
+    // A coarse timer may end a measurement of 10 s half a second early.
+    measureEnd_.setTimerType(Qt::PreciseTimer);
     connect(&timeout_, &QTimer::timeout, this, [this] { Fail(timeoutReason_); });
     connect(lease_, &LineLease::Revoked, this, [this](QObject *holder, const QString &reason) {
         if (holder == this && busy_)
