@@ -61,8 +61,9 @@ QLabel *StatusLine(QWidget *parent, const QString &text, const QString &descript
     auto *status = new QLabel(text, parent);
     // Its text is what a screen reader is to say: the field is described, never renamed.
     status->setAccessibleDescription(description);
-    status->setFocusPolicy(Qt::TabFocus);
+    // Text interaction sets a focus policy of its own: Tab reaches the line only when set after.
     status->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    status->setFocusPolicy(Qt::TabFocus);
     status->setWordWrap(true);
     return status;
 }

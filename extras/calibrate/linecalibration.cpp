@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -27,6 +28,8 @@ LineCalibration::LineCalibration(QObject *parent)
     : QObject(parent),
       logFolder_(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)) {
     measureEnd_.setSingleShot(true);
+    // A coarse timer may end a measurement of 10 s half a second early.
+    measureEnd_.setTimerType(Qt::PreciseTimer);
     connect(&measureEnd_, &QTimer::timeout, this, [this] {
         timeUp_ = true;
         // The request out gets its answer first; an idle line ends the measurement now.
@@ -36,6 +39,8 @@ LineCalibration::LineCalibration(QObject *parent)
 }
 
 LineCalibration::~LineCalibration() {
+    // The window that listens may be half gone already: it hears nothing more.
+    disconnect();
     GiveUp(QStringLiteral("程序结束，校准未完成"));
 }
 
@@ -66,7 +71,8 @@ void LineCalibration::SetLabel(std::size_t index, const QString &label) {
 }
 
 bool LineCalibration::CanWrite() const {
-    return !adjusted_ &&
+    // A calibration already logged takes no write: it would go into no record.
+    return open_ && !adjusted_ &&
            std::ranges::any_of(work_, [](const Work &w) { return w.proposal.has_value(); });
 }
 
@@ -113,13 +119,22 @@ void LineCalibration::EndStep(const QString &status) {
 void LineCalibration::Stop(const QString &why) {
     if (!Busy())
         return;
-    if (!measuring_ && job_ < jobs_.size()) {
-        const Job &job = jobs_[job_];
-        if (job.kind == Job::Kind::Write) // it may have gone out: the way back stays open
-            modules_[job.module].state = QStringLiteral("写入未确认（%1）").arg(why);
+    QString reason = why;
+    if (reason.endsWith(u'。'))
+        reason.chop(1);
+    // The write under way may have reached the module: the way back stays open. Those not
+    // reached say so, rather than the proposal they were to get.
+    for (std::size_t j = job_; !measuring_ && j < jobs_.size(); ++j) {
+        const Job &job = jobs_[j];
+        if (job.kind != Job::Kind::Write || work_[job.module].skip)
+            continue;
+        modules_[job.module].state = (j == job_       ? QStringLiteral("写入未确认（%1）")
+                                      : job.restoring ? QStringLiteral("未恢复原值（%1）")
+                                                      : QStringLiteral("新系数未写入（%1）"))
+                                         .arg(reason);
     }
     jobs_.clear();
-    EndStep(why + QStringLiteral("，本步骤已中断。"));
+    EndStep(reason + QStringLiteral("，本步骤已中断。"));
 }
 
 void LineCalibration::Take(const bus::Answer &answer) {
@@ -132,6 +147,7 @@ void LineCalibration::Take(const bus::Answer &answer) {
 // --- Parameter reads and writes, one module after another -------------------------------
 
 void LineCalibration::RunJobs(std::function<void()> then) {
+    line_->SetWaitMs(kParameterWaitMs);
     job_ = 0;
     attempt_ = 0;
     afterJobs_ = std::move(then);
@@ -240,6 +256,7 @@ void LineCalibration::FailModule(std::size_t index, const QString &why) {
 // --- Measuring: every module in turn, for the measuring time ----------------------------
 
 void LineCalibration::Measure(double reference) {
+    line_->SetWaitMs(0); // the line's own wait, at its rate
     reference_ = reference;
     for (Work &w : work_)
         w.samples.clear();
@@ -304,6 +321,10 @@ void LineCalibration::EndMeasuring() {
         return;
     measuring_ = false;
     measureEnd_.stop();
+    // The adjustment level measured again before the write: the proposals follow the
+    // as-found figures now recorded.
+    const bool proposing =
+        step_ == Step::Found || (!adjusted_ && reference_ == adjustmentReference_);
     int measured = 0, failed = 0;
     for (std::size_t i = 0; i < modules_.size(); ++i) {
         Work &w = work_[i];
@@ -311,15 +332,19 @@ void LineCalibration::EndMeasuring() {
             continue;
         const auto stats = StatsOf(w.samples);
         if (!stats) {
-            FailModule(i, QStringLiteral("测量时模块无应答"));
+            // A failure earlier in the step (a write not confirmed) is kept in its state.
+            const QString silent = QStringLiteral("测量时模块无应答");
+            FailModule(i, w.skip ? modules_[i].state + u'；' + silent : silent);
             w.answers = false;
+            if (proposing)
+                w.proposal.reset(); // an earlier proposal went with the figures it replaced
             ++failed;
             continue;
         }
         ++measured;
         Level &level = LevelAt(modules_[i], reference_);
         (adjusted_ ? level.asLeft : level.asFound) = PointOf(*stats, reference_);
-        if (step_ == Step::Found)
+        if (proposing && modules_[i].foundCoefficient)
             Propose(i, *stats);
     }
     QString status = QStringLiteral("参考值 %1 下测量完成：%2 个模块有读数")
@@ -328,7 +353,7 @@ void LineCalibration::EndMeasuring() {
     if (failed > 0)
         status += QStringLiteral("，%1 个无应答").arg(failed);
     status += QStringLiteral("。");
-    if (step_ == Step::Found) {
+    if (proposing) {
         const int unstable = int(UnstableAddresses().size());
         status += CanWrite() ? QStringLiteral("按“写入新系数”写入每个模块的新系数。")
                              : QStringLiteral("没有可写入的新系数。");
@@ -353,6 +378,7 @@ void LineCalibration::Propose(std::size_t index, const Stats &stats) {
         return;
     }
     w.proposal = proposal.coefficient;
+    module.failed = false; // a refusal of an earlier measurement of this level no longer holds
     module.state = w.stable
                        ? QStringLiteral("新系数 %1").arg(CoefficientText(*w.proposal))
                        : QStringLiteral("新系数 %1，测量不稳定").arg(CoefficientText(*w.proposal));
@@ -398,41 +424,79 @@ void LineCalibration::MeasureLevel(bus::BusLine &line, double reference) {
     Measure(reference);
 }
 
+bool LineCalibration::Restorable(std::size_t index) const {
+    return index < modules_.size() && modules_[index].foundCoefficient &&
+           !modules_[index].writes.empty();
+}
+
 void LineCalibration::Restore(bus::BusLine &line, const QList<int> &indexes) {
     if (Busy() || !open_)
         return;
     StartStep(Step::Restore, line);
     for (int i : indexes) {
         const auto index = std::size_t(i);
-        if (index < modules_.size() && modules_[index].foundCoefficient) {
+        if (Restorable(index)) {
             const std::uint16_t found = *modules_[index].foundCoefficient;
             jobs_.push_back({index, Job::Kind::Write, found, true});
             jobs_.push_back({index, Job::Kind::ReadBack, found, true});
         }
     }
-    RunJobs([this] { EndStep(QStringLiteral("所选模块已写回原系数，详见各模块的状态。")); });
+    const bool any = !jobs_.empty();
+    RunJobs([this, any] {
+        EndStep(any ? QStringLiteral("所选模块已写回原系数，详见各模块的状态。")
+                    : QStringLiteral("所选模块未写入过新系数，无需恢复原值。"));
+    });
 }
 
 // --- The end --------------------------------------------------------------------------
+
+QString LineCalibration::CertificatePath(const QString &folder, const QString &number) {
+    return QDir(folder).filePath(QStringLiteral("校准证书-%1.pdf").arg(number));
+}
+
+QString
+LineCalibration::Numbered(QString number,
+                          const std::function<void(std::size_t, const QString &)> &each) const {
+    for (std::size_t i = 0; i < modules_.size(); ++i) {
+        if (modules_[i].levels.empty())
+            continue; // nothing measured, nothing to certify
+        each(i, number);
+        number = NextCertificateNumber(number).value_or(number);
+    }
+    return number;
+}
+
+QStringList LineCalibration::ExistingCertificates(const QString &folder,
+                                                  const QString &number) const {
+    QStringList existing;
+    Numbered(number, [&](std::size_t, const QString &certificate) {
+        if (const QString path = CertificatePath(folder, certificate); QFileInfo::exists(path))
+            existing << QDir::toNativeSeparators(path);
+    });
+    return existing;
+}
 
 std::optional<QString> LineCalibration::Finish(const QString &folder, QString &number) {
     if (Busy() || !open_)
         return std::nullopt;
     QStringList failures;
-    for (ModuleRecord &module : modules_) {
-        if (module.levels.empty())
-            continue; // nothing measured, nothing to certify
-        module.certificateNumber = number;
-        const QString path = QDir(folder).filePath(QStringLiteral("校准证书-%1.pdf").arg(number));
+    const QString next = Numbered(number, [&](std::size_t index, const QString &certificate) {
+        ModuleRecord &module = modules_[index];
+        module.certificateNumber = certificate;
+        const QString path = CertificatePath(folder, certificate);
         if (const auto why = WriteLineCertificate(path, setup_, module))
             failures << QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), *why);
-        number = NextCertificateNumber(number).value_or(number);
-    }
-    if (const auto why = GiveUp({}))
-        failures << *why;
-    if (!failures.isEmpty())
+    });
+    if (!failures.isEmpty()) {
+        // Nothing is logged yet, so no row names a certificate that is not there: the
+        // calibration stays open for another folder, and the numbers are used again.
+        for (ModuleRecord &module : modules_)
+            module.certificateNumber.clear();
+        failures << QStringLiteral("校准尚未结束，未写入记录：可另选文件夹再保存。");
         return failures.join(u'\n');
-    return std::nullopt;
+    }
+    number = next;
+    return GiveUp({});
 }
 
 std::optional<QString> LineCalibration::GiveUp(const QString &why) {
@@ -444,10 +508,9 @@ std::optional<QString> LineCalibration::GiveUp(const QString &why) {
             module.state = module.state.isEmpty() ? why : module.state + u'；' + why;
     QDir().mkpath(logFolder_);
     const auto failure = AppendLineToLog(LogPath(), setup_, modules_);
-    if (failure) {
+    if (failure)
         status_ = QStringLiteral("无法写入校准记录 %1：%2")
                       .arg(QDir::toNativeSeparators(LogPath()), *failure);
-        emit Changed();
-    }
+    emit Changed(); // nothing more may be pressed for it
     return failure;
 }

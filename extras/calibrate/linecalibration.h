@@ -31,6 +31,10 @@ public:
     // A parameter read or write without an answer is sent again, this often in all: one
     // reply lost to noise must not fail a module.
     static constexpr int kAttempts = 3;
+    // The wait for a parameter's answer: a slow module's late reply to one read must not be
+    // taken for the answer to the next, which has the same shape. Readings keep the line's
+    // short wait, which a reply crossing into the next request only costs a reading.
+    static constexpr int kParameterWaitMs = 1000;
 
     explicit LineCalibration(QObject *parent = nullptr);
     // The program ends in the middle: the calibration is still logged.
@@ -46,14 +50,20 @@ public:
     void WriteProposals(bus::BusLine &line, bool unstableToo);
     // Another level: every module measured at `reference`, nothing written.
     void MeasureLevel(bus::BusLine &line, double reference);
-    // The coefficients found written back to the modules at `indexes`, and read back.
+    // The coefficients found written back to the modules at `indexes` that were written
+    // to, and read back.
     void Restore(bus::BusLine &line, const QList<int> &indexes);
+    // Something was written to the module, and what it was found with is known.
+    bool Restorable(std::size_t index) const;
     // The step under way ends now, saying why.
     void Stop(const QString &why);
     // Ends the calibration: each measured module's certificate in `folder`, numbered from
     // `number` on (left at the next number), and the log rows. Why not all of it came, or
-    // nothing.
+    // nothing; a certificate that could not be written leaves it open and `number` as it
+    // was.
     std::optional<QString> Finish(const QString &folder, QString &number);
+    // The certificates Finish would write over, numbered from `number` on.
+    QStringList ExistingCertificates(const QString &folder, const QString &number) const;
     // Ends a calibration still open without certificates, saying why in each module's state:
     // its log rows, once. Why they could not be written, or nothing.
     std::optional<QString> GiveUp(const QString &why);
@@ -120,6 +130,11 @@ private:
     void Propose(std::size_t index, const calibration::Stats &stats);
     void FailModule(std::size_t index, const QString &why);
     calibration::Level &LevelAt(calibration::ModuleRecord &module, double reference);
+    static QString CertificatePath(const QString &folder, const QString &number);
+    // `each` of the measured modules, by index, with its certificate number counted from
+    // `number` on; the number after the last.
+    QString Numbered(QString number,
+                     const std::function<void(std::size_t, const QString &)> &each) const;
 
     calibration::LineSetup setup_;
     std::vector<calibration::ModuleRecord> modules_;

@@ -62,8 +62,8 @@ QStringList RowOf(const LineCalibration &flow, std::size_t index) {
             levels << QStringLiteral("%1: %2").arg(Reference(level.reference),
                                                    PercentText(level.Final()->errorPercent));
     const auto linearity = m.levels.size() > 1 ? Linearity(m) : std::nullopt;
-    const bool judged =
-        std::ranges::any_of(m.levels, [](const Level &l) { return l.Final().has_value(); });
+    const bool judged = std::ranges::any_of(
+        m.levels, [&m](const Level &l) { return JudgedPoint(m, l).has_value(); });
     return {QString::number(m.address),
             m.label,
             Coefficient(m.foundCoefficient),
@@ -120,6 +120,8 @@ LineCalibrationWindow::LineCalibrationWindow(frmMain &window)
     overdueLine->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
 
     table = toolwindow::Table(this, QStringLiteral("各模块"), Columns());
+    // Several modules may be restored at once: Ctrl and Shift add rows, as in a file list.
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     // Room for ten modules without scrolling.
     table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
                             10 * table->verticalHeader()->defaultSectionSize() +
@@ -206,11 +208,7 @@ LineCalibrationWindow::LineCalibrationWindow(frmMain &window)
     connect(flow_, &LineCalibration::Changed, this, &LineCalibrationWindow::ShowFlow);
     connect(flow_, &LineCalibration::ReadingTaken, this, &LineCalibrationWindow::ReadingTaken);
     connect(flow_, &LineCalibration::StepEnded, this, [this] {
-        refresh_->stop();
-        if (line_)
-            GiveLineBack(line_);
-        ShowRunning(false);
-        ShowFlow();
+        Release();
         table->resizeColumnsToContents();
     });
     SetAsker([this](const QString &question) {
@@ -300,24 +298,44 @@ std::optional<LineSetup> LineCalibrationWindow::Setup() {
     return s;
 }
 
-bool LineCalibrationWindow::TakeLine() {
+void LineCalibrationWindow::TakeLine(const std::function<void()> &step) {
+    if (line_)
+        return; // a step holds it already, or waits for it
     if (const auto held = window_.Lease->Take(this, kTitle, LineLease::Need::Device, this)) {
         Tell(*held);
-        return false;
+        return;
     }
     line_ = OpenOwnLine(WindowRate());
     if (!line_) {
         Tell(status->text());
-        return false;
+        return;
     }
     connect(line_.get(), &bus::BusLine::Lost, this, &LineCalibrationWindow::End);
     ShowRunning(true);
     refresh_->start();
-    return true;
+    ShowFlow();
+    const auto begin = [this, step] {
+        step();
+        if (!flow_->Busy() && line_)
+            Release(); // the flow took no step: nothing holds the line
+    };
+    // A network port connects in the background; a request before that would be lost.
+    if (line_->Ready())
+        begin();
+    else
+        connect(line_.get(), &bus::BusLine::Opened, this, begin, Qt::SingleShotConnection);
+}
+
+void LineCalibrationWindow::Release() {
+    refresh_->stop();
+    if (line_)
+        GiveLineBack(line_);
+    ShowRunning(false);
+    ShowFlow();
 }
 
 void LineCalibrationWindow::StartOrStop() {
-    if (flow_->Busy()) {
+    if (flow_->Busy() || line_) {
         End(QStringLiteral("已停止"));
         return;
     }
@@ -337,12 +355,12 @@ void LineCalibrationWindow::StartOrStop() {
             return;
         setup->overdueConfirmed = true;
     }
-    if (!TakeLine())
-        return;
     Remember(true);
-    flow_->Begin(std::move(*setup), std::get<QList<int>>(parsed));
-    table->setRowCount(0);
-    flow_->MeasureFound(*line_, *reference);
+    TakeLine([this, setup = *setup, addresses = std::get<QList<int>>(parsed), reference] {
+        flow_->Begin(setup, addresses);
+        table->setRowCount(0);
+        flow_->MeasureFound(*line_, *reference);
+    });
 }
 
 void LineCalibrationWindow::WriteProposals() {
@@ -354,18 +372,19 @@ void LineCalibrationWindow::WriteProposals() {
         asker_(QStringLiteral("地址 %1 的测量不稳定（读数的标准差或漂移超过允许误差带的四分之一）。"
                               "仍要把新系数写入这些模块吗？选“否”则只写入其他模块。")
                    .arg(bus::AddressesText(unstable)));
-    if (TakeLine())
-        flow_->WriteProposals(*line_, unstableToo);
+    TakeLine([this, unstableToo] { flow_->WriteProposals(*line_, unstableToo); });
 }
 
 void LineCalibrationWindow::MeasureLevel() {
-    const auto reference = Reference();
-    if (flow_->Busy() || !reference || !TakeLine())
+    if (flow_->Busy() || !flow_->Open())
         return;
-    flow_->MeasureLevel(*line_, *reference);
+    if (const auto reference = Reference())
+        TakeLine([this, reference] { flow_->MeasureLevel(*line_, *reference); });
 }
 
 void LineCalibrationWindow::Restore() {
+    if (flow_->Busy() || !flow_->Open())
+        return;
     QList<int> rows;
     for (const QModelIndex &index : table->selectionModel()->selectedRows())
         rows << index.row();
@@ -373,17 +392,28 @@ void LineCalibrationWindow::Restore() {
         Tell(QStringLiteral("请先在表中选择要恢复原值的模块。"));
         return;
     }
-    if (!flow_->Busy() && TakeLine())
-        flow_->Restore(*line_, rows);
+    if (std::ranges::none_of(rows,
+                             [this](int row) { return flow_->Restorable(std::size_t(row)); })) {
+        Tell(QStringLiteral("所选模块未写入过新系数，无需恢复原值。"));
+        return;
+    }
+    TakeLine([this, rows] { flow_->Restore(*line_, rows); });
 }
 
 bool LineCalibrationWindow::FinishInto(const QString &folder) {
     if (!flow_->Open() || flow_->Busy())
         return false;
     QList<int> unlabelled;
-    for (const ModuleRecord &m : flow_->Modules())
+    bool measured = false;
+    for (const ModuleRecord &m : flow_->Modules()) {
+        measured = measured || !m.levels.empty();
         if (!m.levels.empty() && m.label.isEmpty())
             unlabelled << m.address;
+    }
+    if (!measured) {
+        Tell(QStringLiteral("还没有模块测量完成，没有可保存的证书。"));
+        return false;
+    }
     if (!unlabelled.isEmpty()) {
         Tell(
             QStringLiteral("请为每个模块填写标签或序列号（在表中选中模块后输入）：地址 %1 未填写。")
@@ -397,6 +427,12 @@ bool LineCalibrationWindow::FinishInto(const QString &folder) {
         numberBox->setFocus();
         return false;
     }
+    // Another calibration's certificates may carry these numbers: not replaced unasked.
+    if (const QStringList existing = flow_->ExistingCertificates(folder, number);
+        !existing.isEmpty() &&
+        !asker_(
+            QStringLiteral("以下证书文件已经存在：\n%1\n要覆盖它们吗？").arg(existing.join(u'\n'))))
+        return false;
     QDir().mkpath(folder);
     const auto failure = flow_->Finish(folder, number);
     numberBox->setText(number);
@@ -433,7 +469,7 @@ void LineCalibrationWindow::ShowFlow() {
         toolwindow::SetRow(table, int(i), RowOf(*flow_, i));
     if (!flow_->Status().isEmpty())
         status->setText(flow_->Status());
-    const bool busy = flow_->Busy();
+    const bool busy = flow_->Busy() || line_; // a step runs, or waits for its line
     const bool open = flow_->Open();
     writeButton->setEnabled(!busy && flow_->CanWrite());
     levelButton->setEnabled(!busy && open);
@@ -471,7 +507,7 @@ void LineCalibrationWindow::End(const QString &why) {
     if (flow_->Busy())
         flow_->Stop(why); // StepEnded gives the line back
     else if (line_)
-        GiveLineBack(line_);
+        Release();
 }
 
 void LineCalibrationWindow::closeEvent(QCloseEvent *event) {

@@ -54,8 +54,11 @@ private:
     // What holds for the whole line, from the fields; nothing, with the reason said.
     std::optional<calibration::LineSetup> Setup();
     std::optional<double> Reference();
-    // The line taken and opened for a step; false, with the reason said, when it cannot be.
-    bool TakeLine();
+    // The line taken and opened, then `step` run on it once it is ready; the reason said
+    // when it cannot be.
+    void TakeLine(const std::function<void()> &step);
+    // The line given back after a step, or when none came of it.
+    void Release();
     void StartOrStop();
     void WriteProposals();
     void MeasureLevel();

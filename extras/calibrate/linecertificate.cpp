@@ -117,10 +117,10 @@ template <typename F> QString Of(const std::optional<Point> &point, F figure) {
     return point ? figure(*point) : kDash;
 }
 
-QString LevelRow(const Level &level) {
+QString LevelRow(const ModuleRecord &module, const Level &level) {
     const auto mean = [](const Point &p) { return Mean(p.stats.mean); };
     const auto error = [](const Point &p) { return PercentText(p.errorPercent); };
-    const std::optional<Point> &final = level.Final();
+    const std::optional<Point> &final = JudgedPoint(module, level);
     return Cells({Plain(level.reference), Of(level.asFound, mean), Of(level.asFound, error),
                   Of(level.asLeft, mean), Of(level.asLeft, error),
                   Of(final, [](const Point &p) { return QString::number(p.stats.count); }),
@@ -135,7 +135,7 @@ QString LevelRow(const Level &level) {
 QString Results(const ModuleRecord &module) {
     QString rows;
     for (const Level &level : module.levels)
-        rows += LevelRow(level);
+        rows += LevelRow(module, level);
     QString html = QStringLiteral("<h3>5 校准结果</h3>");
     if (module.levels.empty())
         html += QStringLiteral("<p>没有测量结果。</p>");
@@ -146,7 +146,7 @@ QString Results(const ModuleRecord &module) {
                        QStringLiteral("扩展不确定度 U (k=2)"), QStringLiteral("判定")},
                       rows) +
                 QStringLiteral("<p>读数个数、U 与判定均针对最终测量点：有调整后测量时为调整后，"
-                               "否则为调整前。</p>");
+                               "否则为调整前；系数已改变的模块只按调整后的测量判定。</p>");
     const auto coefficient = [](const std::optional<std::uint16_t> &value) {
         return value ? CoefficientText(*value) : kDash;
     };

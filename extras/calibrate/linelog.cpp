@@ -59,8 +59,8 @@ QList<QByteArray> LogRows(const LineSetup &setup, const ModuleRecord &module) {
         record.asLeft = module.leftCoefficient || level.asLeft
                             ? Side(leftCoefficient, module.foundOffset, level.asLeft)
                             : Measured{};
-        const std::optional<Point> &final = level.Final();
-        record.passed = !module.failed && final && final->conforms;
+        const std::optional<Point> &judged = JudgedPoint(module, level);
+        record.passed = !module.failed && judged && judged->conforms;
         const auto uncertainty = [](const std::optional<Point> &point) {
             return point ? Percent(point->uncertaintyPercent) : QString();
         };

@@ -60,9 +60,13 @@ struct ModuleRecord {
     QString certificateNumber; // once its certificate is written
 };
 
-// The largest error's size over the levels' final points, in percent; nothing without one.
+// The point a level of `module` is judged on: its final one, but only as left once the
+// module holds another coefficient than it was found with, since what was measured before
+// says nothing about the module as it is now.
+const std::optional<Point> &JudgedPoint(const ModuleRecord &module, const Level &level);
+// The largest error's size over the levels' judged points, in percent; nothing without one.
 std::optional<double> Linearity(const ModuleRecord &module);
-// Not failed, and every level's final point conforms; false without a point.
+// Not failed, and every level's judged point conforms; false without a point.
 bool Passed(const ModuleRecord &module);
 // The reference's calibration was due before `today`.
 bool Overdue(const LineSetup &setup, const QDate &today);

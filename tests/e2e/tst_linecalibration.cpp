@@ -1,7 +1,7 @@
 // A whole line calibrated at once on the sensor simulator: ten modules of their own gain
 // errors brought within the tolerance in one calibration, a module that will not take its
-// coefficient caught and restored while the others go on, and three reference levels with
-// the light changed between them.
+// coefficient caught and restored while the others go on, three reference levels with
+// the light changed between them, and how a calibration ends: finished, closed, stopped.
 
 #include "app/frmMain.h"
 #include "app/linelease.h"
@@ -206,6 +206,99 @@ private slots:
         QCOMPARE(c->history->toPlainText().count(QStringLiteral("LC-2026-0010")), 3);
         QVERIFY(!c->history->toPlainText().contains(QStringLiteral("LC-2026-0009")));
         QVERIFY(shown_.empty());
+    }
+
+    // The adjustment level measured again under another light before the write: the
+    // proposal follows. Certificates into a folder that cannot be made: nothing is logged,
+    // and the calibration stays open with its numbers for the folder chosen next; one that
+    // holds a certificate of that number already: asked first. Once it is finished nothing
+    // more is written to the modules.
+    void finishedOnceTheCertificatesAre() {
+        frmMain &w = start(LineOf({0.95, 1.05}));
+        LineCalibrationWindow *c = open(QStringLiteral("1,2"));
+        QVERIFY(c);
+        c->startButton->click();
+        QVERIFY(stepEnds(c, w));
+        QVERIFY(sim_->command("light 1100"));
+        c->levelButton->click();
+        QVERIFY(stepEnds(c, w));
+        const double mean = c->Flow().Modules()[0].levels[0].asFound->stats.mean;
+        QCOMPARE(c->Flow().ProposalText(0),
+                 calibration::CoefficientText(
+                     calibration::NewCoefficient(10000, 1000, mean).coefficient));
+
+        label(c, 0, QStringLiteral("SN-1"));
+        label(c, 1, QStringLiteral("SN-2"));
+        QVERIFY(!c->FinishInto(QStringLiteral("/proc/none")));
+        QVERIFY(c->Flow().Open());
+        QVERIFY(LogLines(c->Flow().LogPath()).isEmpty());
+        QCOMPARE(c->numberBox->text(), QStringLiteral("LC-2026-0009"));
+        QFile earlier(dir_->filePath(QStringLiteral("校准证书-LC-2026-0010.pdf")));
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier") == 7);
+        earlier.close();
+        c->SetAsker([](const QString &) { return false; });
+        QVERIFY(!c->FinishInto(dir_->path()));
+        QVERIFY(earlier.open(QIODevice::ReadOnly) && earlier.readAll() == "earlier");
+        earlier.close();
+        c->SetAsker([](const QString &) { return true; });
+        QVERIFY(c->FinishInto(dir_->path()));
+        const QStringList log = LogLines(c->Flow().LogPath());
+        QCOMPARE(log.size(), 3);
+        QVERIFY(log[1].contains(QStringLiteral(",SN-1,LC-2026-0009,")));
+        QVERIFY(!c->writeButton->isEnabled() && !c->levelButton->isEnabled());
+        QCOMPARE(shown_.size(), 1u);
+    }
+
+    // Closed while it measures: the window has its port back, and the calibration, logged,
+    // takes no further step when the window is opened again. The program ending in a step
+    // whose log cannot be written ends cleanly.
+    void closedWindowEndsTheCalibration() {
+        frmMain &w = start(LineOf({0.95, 1.05}));
+        LineCalibrationWindow *c = open(QStringLiteral("1,2"));
+        QVERIFY(c);
+        c->startButton->click();
+        QVERIFY(
+            QTest::qWaitFor([&] { return c->Flow().Status().startsWith(u"正在测量"); }, kStepMs));
+        c->close();
+        QVERIFY(stepEnds(c, w));
+        QCOMPARE(open(QStringLiteral("1,2")), c);
+        QVERIFY(!c->Flow().Open());
+        QVERIFY(!c->levelButton->isEnabled() && !c->finishButton->isEnabled());
+
+        c->SetLogFolder(QStringLiteral("/proc/none"));
+        c->startButton->click();
+        QVERIFY(c->Flow().Busy());
+        w_.reset();
+    }
+
+    // Stopped while it measures as left: a module holding its new coefficient is not judged
+    // on what it read before. A module whose unstable proposal was declined has nothing to
+    // restore and gets no write.
+    void stoppedAfterTheWrites() {
+        frmMain &w =
+            start({QStringLiteral("--light"), QStringLiteral("1000"), QStringLiteral("--module"),
+                   QStringLiteral("1:sensitivity=0.995,noise=2"), QStringLiteral("--module"),
+                   QStringLiteral("2:sensitivity=0.95,noise=200")});
+        LineCalibrationWindow *c = open(QStringLiteral("1,2"));
+        QVERIFY(c);
+        c->SetAsker([](const QString &) { return false; });
+        c->startButton->click();
+        QVERIFY(stepEnds(c, w));
+        QCOMPARE(cell(c->table, 0, u"结果"), QStringLiteral("合格")); // as found
+        c->writeButton->click();
+        QVERIFY(
+            QTest::qWaitFor([&] { return c->Flow().Status().startsWith(u"正在测量"); }, kStepMs));
+        c->startButton->click();
+        QVERIFY(stepEnds(c, w));
+        QCOMPARE(coefficientWrites(1).size(), 1u);
+        QVERIFY(!calibration::Passed(c->Flow().Modules()[0]));
+        QCOMPARE(cell(c->table, 0, u"结果"), QString());
+
+        c->table->selectRow(1);
+        c->restoreButton->click();
+        QVERIFY(stepEnds(c, w));
+        QVERIFY(coefficientWrites(2).empty());
+        QCOMPARE(shown_.size(), 1u);
     }
 };
 
