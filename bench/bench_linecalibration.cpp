@@ -89,10 +89,14 @@ double Line(int seconds, int modules) {
     c->writeButton->click();
     RunUntil([&] { return !c->Flow().Busy(); });
     const double wall = double(clock.elapsed()) / 1000;
-    int passed = 0;
-    for (const calibration::ModuleRecord &m : c->Flow().Modules())
+    int passed = 0, readings = 0;
+    for (const calibration::ModuleRecord &m : c->Flow().Modules()) {
         passed += calibration::Passed(m);
-    std::fprintf(stderr, "line of %d: %d passed\n", modules, passed);
+        if (!m.levels.empty() && m.levels[0].asLeft)
+            readings += m.levels[0].asLeft->stats.count;
+    }
+    std::fprintf(stderr, "line of %d: %d passed, %d readings a module as left\n", modules, passed,
+                 readings / modules);
     return wall;
 }
 

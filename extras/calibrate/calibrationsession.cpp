@@ -44,6 +44,9 @@ bool CalibrationSession::Begin() {
 }
 
 void CalibrationSession::End() {
+    // A poll of the step's may still be on the wire when the lease stops the polling.
+    if (window_.Timer2->isActive())
+        pollingStopped_.start();
     ClearWait();
     settle_.stop();
     measureEnd_.stop();
@@ -77,7 +80,8 @@ void CalibrationSession::ClearWait() {
 }
 
 void CalibrationSession::PausePolling(std::function<void(std::uint8_t station)> send) {
-    const bool wasRunning = std::exchange(settleNext_, false) || window_.Timer2->isActive();
+    const bool wasRunning = std::exchange(settleNext_, false) || window_.Timer2->isActive() ||
+                            (pollingStopped_.isValid() && pollingStopped_.elapsed() < kSettleMs);
     window_.StopPolling();
     settle_.disconnect(this);
     connect(&settle_, &QTimer::timeout, this, [this, send = std::move(send)] {

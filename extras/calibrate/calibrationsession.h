@@ -7,6 +7,7 @@
 
 #include "calibration.h"
 
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -71,7 +72,8 @@ private:
     // Held weakly: the window gives up its lease before the assistant goes.
     QPointer<LineLease> lease_;
     bool busy_ = false;
-    bool settleNext_ = false; // a poll of the technician's may still be answered
+    bool settleNext_ = false;      // a poll of the technician's may still be answered
+    QElapsedTimer pollingStopped_; // when a step's own polling last stopped
     QTimer timeout_, settle_, measureEnd_;
     QString timeoutReason_;
     std::vector<QMetaObject::Connection> waiting_;
