@@ -2,27 +2,11 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
 
 using namespace calibration;
-
-namespace {
-
-QString HeardText(const bus::Answer &answer) {
-    switch (answer.judged.heard) {
-    case bus::Heard::Exception:
-        return QStringLiteral("模块以异常码 %1 拒绝").arg(answer.judged.value);
-    case bus::Heard::Silent:
-        return QStringLiteral("模块无应答");
-    default:
-        return QStringLiteral("应答有误");
-    }
-}
-
-} // namespace
 
 LineCalibration::LineCalibration(QObject *parent)
     : QObject(parent),
@@ -142,115 +126,6 @@ void LineCalibration::Take(const bus::Answer &answer) {
         TakeReading(answer);
     else if (job_ < jobs_.size())
         TakeJob(jobs_[job_], answer);
-}
-
-// --- Parameter reads and writes, one module after another -------------------------------
-
-void LineCalibration::RunJobs(std::function<void()> then) {
-    line_->SetWaitMs(kParameterWaitMs);
-    job_ = 0;
-    attempt_ = 0;
-    afterJobs_ = std::move(then);
-    NextJob();
-}
-
-void LineCalibration::NextJob() {
-    while (job_ < jobs_.size() && work_[jobs_[job_].module].skip)
-        ++job_;
-    if (job_ >= jobs_.size()) {
-        jobs_.clear();
-        const auto then = std::move(afterJobs_);
-        then();
-        return;
-    }
-    const Job &job = jobs_[job_];
-    ModuleRecord &module = modules_[job.module];
-    switch (job.kind) {
-    case Job::Kind::Coefficient:
-    case Job::Kind::ReadBack:
-        status_ = QStringLiteral("正在读取地址 %1 的量程缩放系数…").arg(module.address);
-        line_->AskRegister(module.address, kCoefficientRegister);
-        break;
-    case Job::Kind::Offset:
-        line_->AskRegister(module.address, kOffsetRegister);
-        break;
-    case Job::Kind::Write:
-        if (attempt_ == 0)
-            module.writes.push_back({QDateTime::currentDateTime(),
-                                     QStringLiteral("量程缩放系数 ") + CoefficientText(job.value),
-                                     false});
-        status_ = QStringLiteral("正在向地址 %1 写入量程缩放系数 %2…")
-                      .arg(module.address)
-                      .arg(CoefficientText(job.value));
-        line_->Write(module.address, kCoefficientWrite, job.value);
-        break;
-    }
-    emit Changed();
-}
-
-void LineCalibration::TakeJob(const Job &job, const bus::Answer &answer) {
-    const bool answered = answer.judged.heard == bus::Heard::Reply;
-    // An exception is the module's word; anything else may be noise and is asked again.
-    if (!answered && answer.judged.heard != bus::Heard::Exception && ++attempt_ < kAttempts) {
-        NextJob();
-        return;
-    }
-    attempt_ = 0;
-    ModuleRecord &module = modules_[job.module];
-    const std::uint16_t value = answer.judged.value;
-    switch (job.kind) {
-    case Job::Kind::Coefficient:
-        if (answered)
-            module.foundCoefficient = value;
-        else
-            FailModule(job.module, QStringLiteral("读取量程缩放系数时") + HeardText(answer));
-        work_[job.module].answers = answered;
-        break;
-    case Job::Kind::Offset:
-        if (answered)
-            module.foundOffset = value;
-        else
-            FailModule(job.module, QStringLiteral("读取偏移量时") + HeardText(answer));
-        work_[job.module].answers = answered;
-        break;
-    case Job::Kind::Write:
-        if (answered)
-            module.writes.back().confirmed = true;
-        else
-            FailModule(job.module, QStringLiteral("模块未确认写入（%1）").arg(HeardText(answer)));
-        break;
-    case Job::Kind::ReadBack:
-        if (!answered) {
-            FailModule(job.module, QStringLiteral("回读量程缩放系数时") + HeardText(answer));
-        } else if (value != job.value) {
-            module.leftCoefficient = value;
-            FailModule(job.module,
-                       QStringLiteral("回读的量程缩放系数为 %1，与写入的 %2 不符：模块没有采用"
-                                      "写入的值")
-                           .arg(CoefficientText(value), CoefficientText(job.value)));
-        } else {
-            module.leftCoefficient = value;
-            if (job.restoring) {
-                module.restored = true;
-                // What was measured as left holds for a coefficient the module no longer has.
-                for (Level &level : module.levels)
-                    level.asLeft.reset();
-                module.state = QStringLiteral("已恢复原值 %1").arg(CoefficientText(value)) +
-                               (module.failed ? QStringLiteral("（校准未成功）") : QString());
-            } else {
-                module.state = QStringLiteral("已写入并回读新系数 %1").arg(CoefficientText(value));
-            }
-        }
-        break;
-    }
-    ++job_;
-    NextJob();
-}
-
-void LineCalibration::FailModule(std::size_t index, const QString &why) {
-    modules_[index].failed = true;
-    modules_[index].state = why;
-    work_[index].skip = true;
 }
 
 // --- Measuring: every module in turn, for the measuring time ----------------------------
@@ -446,71 +321,4 @@ void LineCalibration::Restore(bus::BusLine &line, const QList<int> &indexes) {
         EndStep(any ? QStringLiteral("所选模块已写回原系数，详见各模块的状态。")
                     : QStringLiteral("所选模块未写入过新系数，无需恢复原值。"));
     });
-}
-
-// --- The end --------------------------------------------------------------------------
-
-QString LineCalibration::CertificatePath(const QString &folder, const QString &number) {
-    return QDir(folder).filePath(QStringLiteral("校准证书-%1.pdf").arg(number));
-}
-
-QString
-LineCalibration::Numbered(QString number,
-                          const std::function<void(std::size_t, const QString &)> &each) const {
-    for (std::size_t i = 0; i < modules_.size(); ++i) {
-        if (modules_[i].levels.empty())
-            continue; // nothing measured, nothing to certify
-        each(i, number);
-        number = NextCertificateNumber(number).value_or(number);
-    }
-    return number;
-}
-
-QStringList LineCalibration::ExistingCertificates(const QString &folder,
-                                                  const QString &number) const {
-    QStringList existing;
-    Numbered(number, [&](std::size_t, const QString &certificate) {
-        if (const QString path = CertificatePath(folder, certificate); QFileInfo::exists(path))
-            existing << QDir::toNativeSeparators(path);
-    });
-    return existing;
-}
-
-std::optional<QString> LineCalibration::Finish(const QString &folder, QString &number) {
-    if (Busy() || !open_)
-        return std::nullopt;
-    QStringList failures;
-    const QString next = Numbered(number, [&](std::size_t index, const QString &certificate) {
-        ModuleRecord &module = modules_[index];
-        module.certificateNumber = certificate;
-        const QString path = CertificatePath(folder, certificate);
-        if (const auto why = WriteLineCertificate(path, setup_, module))
-            failures << QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), *why);
-    });
-    if (!failures.isEmpty()) {
-        // Nothing is logged yet, so no row names a certificate that is not there: the
-        // calibration stays open for another folder, and the numbers are used again.
-        for (ModuleRecord &module : modules_)
-            module.certificateNumber.clear();
-        failures << QStringLiteral("校准尚未结束，未写入记录：可另选文件夹再保存。");
-        return failures.join(u'\n');
-    }
-    number = next;
-    return GiveUp({});
-}
-
-std::optional<QString> LineCalibration::GiveUp(const QString &why) {
-    if (!open_)
-        return std::nullopt;
-    open_ = false;
-    if (!why.isEmpty())
-        for (ModuleRecord &module : modules_)
-            module.state = module.state.isEmpty() ? why : module.state + u'；' + why;
-    QDir().mkpath(logFolder_);
-    const auto failure = AppendLineToLog(LogPath(), setup_, modules_);
-    if (failure)
-        status_ = QStringLiteral("无法写入校准记录 %1：%2")
-                      .arg(QDir::toNativeSeparators(LogPath()), *failure);
-    emit Changed(); // nothing more may be pressed for it
-    return failure;
 }

@@ -15,75 +15,23 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
 
-#include <cmath>
-
 using namespace calibration;
 
 namespace {
 
 constexpr int kRefreshMs = 250;
-const QString kTitle = QStringLiteral("整线校准");
-const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
-
-QStringList Columns() {
-    return {
-        QStringLiteral("地址"),       QStringLiteral("标签"),     QStringLiteral("原系数"),
-        QStringLiteral("调整前误差"), QStringLiteral("新系数"),   QStringLiteral("调整后系数"),
-        QStringLiteral("调整后误差"), QStringLiteral("U (k=2)"),  QStringLiteral("各检定点误差"),
-        QStringLiteral("线性"),       QStringLiteral("本次读数"), QStringLiteral("结果"),
-        QStringLiteral("状态")};
-}
-
-QString Coefficient(const std::optional<std::uint16_t> &value) {
-    return value ? CoefficientText(*value) : QString();
-}
-
-QString Reference(double value) {
-    return QLocale::c().toString(value, 'g', 10);
-}
-
-// The module's row: its figures at the adjustment level (the first), and every level's error.
-QStringList RowOf(const LineCalibration &flow, std::size_t index) {
-    const ModuleRecord &m = flow.Modules()[index];
-    const Level *first = m.levels.empty() ? nullptr : &m.levels.front();
-    const auto percent = [](const std::optional<Point> &p) {
-        return p ? PercentText(p->errorPercent) : QString();
-    };
-    QStringList levels;
-    for (const Level &level : m.levels)
-        if (level.Final())
-            levels << QStringLiteral("%1: %2").arg(Reference(level.reference),
-                                                   PercentText(level.Final()->errorPercent));
-    const auto linearity = m.levels.size() > 1 ? Linearity(m) : std::nullopt;
-    const bool judged = std::ranges::any_of(
-        m.levels, [&m](const Level &l) { return JudgedPoint(m, l).has_value(); });
-    return {QString::number(m.address),
-            m.label,
-            Coefficient(m.foundCoefficient),
-            first ? percent(first->asFound) : QString(),
-            flow.ProposalText(index),
-            Coefficient(m.leftCoefficient),
-            first ? percent(first->asLeft) : QString(),
-            first && first->Final() ? PercentText(first->Final()->uncertaintyPercent) : QString(),
-            levels.join(QStringLiteral("; ")),
-            linearity ? PercentText(*linearity) : QString(),
-            flow.Busy() ? QString::number(flow.ReadingsOf(index)) : QString(),
-            judged ? (Passed(m) ? QStringLiteral("合格") : QStringLiteral("不合格")) : QString(),
-            m.state};
-}
 
 } // namespace
 
 LineCalibrationWindow::LineCalibrationWindow(frmMain &window)
     : BusToolWindow(
-          window, QStringLiteral("LineCalibrationWindow"), kTitle, QStringLiteral("开始测量(&S)"),
+          window, QStringLiteral("LineCalibrationWindow"), Title(), QStringLiteral("开始测量(&S)"),
           QStringLiteral("把所有模块与参考仪器置于同一照度下，输入参考值，然后按“开始测量”。"),
           QStringLiteral("整线校准状态")),
       flow_(new LineCalibration(this)), refresh_(new QTimer(this)) {
@@ -212,7 +160,7 @@ LineCalibrationWindow::LineCalibrationWindow(frmMain &window)
         table->resizeColumnsToContents();
     });
     SetAsker([this](const QString &question) {
-        return QMessageBox::question(this, kTitle, question) == QMessageBox::Yes;
+        return QMessageBox::question(this, Title(), question) == QMessageBox::Yes;
     });
     Remember(false);
     ShowFlow();
@@ -228,80 +176,15 @@ LineCalibrationWindow *LineCalibrationWindow::Open(frmMain &window) {
     return shown;
 }
 
-void LineCalibrationWindow::Remember(bool save) {
-    QSettings settings = toolwindow::UserSettings(QStringLiteral("calibration"));
-    const std::pair<QLineEdit *, const char16_t *> kept[] = {
-        {operatorBox, u"operator"},
-        {instrumentBox, u"instrument"},
-        {instrumentCertificateBox, u"certificate"},
-        {dueBox, u"instrumentDue"},
-        {uncertaintyBox, u"instrumentUncertainty"},
-        {numberBox, u"nextCertificateNumber"}};
-    for (auto [box, key] : kept) {
-        if (save)
-            settings.setValue(QString::fromUtf16(key), box->text().trimmed());
-        else if (const QVariant value = settings.value(QString::fromUtf16(key)); value.isValid())
-            box->setText(value.toString());
-    }
-}
-
 void LineCalibrationWindow::Tell(const QString &text) {
     status->setText(text);
-    window_.MsgBox(text, MsgIcon::Warning, kTitle);
-}
-
-std::optional<double> LineCalibrationWindow::Reference() {
-    const auto reference = ReferenceIn(referenceBox->text());
-    if (!reference) {
-        Tell(ReferenceRule());
-        referenceBox->setFocus();
-    }
-    return reference;
-}
-
-std::optional<LineSetup> LineCalibrationWindow::Setup() {
-    const auto wrong = [this](QLineEdit *box, const QString &why) {
-        Tell(why);
-        box->setFocus();
-        return std::nullopt;
-    };
-    const QLocale c = QLocale::c();
-    bool ok = false;
-    LineSetup s;
-    const auto tolerance = ToleranceIn(toleranceBox->text());
-    if (!tolerance)
-        return wrong(toleranceBox, ToleranceRule());
-    const auto seconds = SecondsIn(secondsBox->text());
-    if (!seconds)
-        return wrong(secondsBox, SecondsRule());
-    s.tolerance = *tolerance;
-    s.seconds = *seconds;
-    const QString due = dueBox->text().trimmed();
-    s.instrumentDue = QDate::fromString(due, kDateFormat);
-    if (!due.isEmpty() && !s.instrumentDue.isValid())
-        return wrong(dueBox, QStringLiteral("参考仪器有效期应为日期，如 2027-06-30。"));
-    s.referenceUPercent = c.toDouble(uncertaintyBox->text().trimmed(), &ok);
-    if (!ok || !(s.referenceUPercent >= 0 && s.referenceUPercent < 100))
-        return wrong(uncertaintyBox,
-                     QStringLiteral("参考仪器扩展不确定度(%)应为 0 到 100 之间的数字（k = 2）。"));
-    if (!NextCertificateNumber(numberBox->text().trimmed()))
-        return wrong(numberBox, QStringLiteral("证书编号应以数字结尾，如 LC-2026-0001。"));
-    s.port = QStringLiteral("COM%1").arg(window_.MSComm1->commPort());
-    s.rate = QString::number(WindowRate());
-    s.operatorName = operatorBox->text().trimmed();
-    s.instrument = instrumentBox->text().trimmed();
-    s.instrumentCertificate = instrumentCertificateBox->text().trimmed();
-    s.temperature = temperatureBox->text().trimmed();
-    s.humidity = humidityBox->text().trimmed();
-    // One step of the reading as the window shows it.
-    s.resolution = std::pow(10.0, -modbus::ShownDecimals(modbus::Reading{}));
-    return s;
+    window_.MsgBox(text, MsgIcon::Warning, Title());
 }
 
 void LineCalibrationWindow::TakeLine(const std::function<void()> &step) {
     if (line_)
         return; // a step holds it already, or waits for it
-    if (const auto held = window_.Lease->Take(this, kTitle, LineLease::Need::Device, this)) {
+    if (const auto held = window_.Lease->Take(this, Title(), LineLease::Need::Device, this)) {
         Tell(*held);
         return;
     }
@@ -351,7 +234,7 @@ void LineCalibrationWindow::StartOrStop() {
         return;
     if (Overdue(*setup, QDate::currentDate())) {
         if (!asker_(QStringLiteral("参考仪器的有效期至 %1，已经过期。仍要用它校准吗？")
-                        .arg(setup->instrumentDue.toString(kDateFormat))))
+                        .arg(setup->instrumentDue.toString(DateFormat()))))
             return;
         setup->overdueConfirmed = true;
     }
@@ -453,54 +336,6 @@ void LineCalibrationWindow::ChooseFolder() {
         this, QStringLiteral("保存证书的文件夹"), QDir(flow_->LogPath()).absolutePath());
     if (!folder.isEmpty())
         FinishInto(folder);
-}
-
-void LineCalibrationWindow::ShowOverdue() {
-    const QDate due = QDate::fromString(dueBox->text().trimmed(), kDateFormat);
-    overdueLine->setText(due.isValid() && due < QDate::currentDate()
-                             ? QStringLiteral("参考仪器已过有效期（%1），开始测量前将请您确认。")
-                                   .arg(due.toString(kDateFormat))
-                             : QString());
-}
-
-void LineCalibrationWindow::ShowFlow() {
-    const auto &modules = flow_->Modules();
-    for (std::size_t i = 0; i < modules.size(); ++i)
-        toolwindow::SetRow(table, int(i), RowOf(*flow_, i));
-    if (!flow_->Status().isEmpty())
-        status->setText(flow_->Status());
-    const bool busy = flow_->Busy() || line_; // a step runs, or waits for its line
-    const bool open = flow_->Open();
-    writeButton->setEnabled(!busy && flow_->CanWrite());
-    levelButton->setEnabled(!busy && open);
-    restoreButton->setEnabled(!busy && open && flow_->Adjusted());
-    finishButton->setEnabled(!busy && open);
-    for (QLineEdit *box : {addressBox, toleranceBox, secondsBox, uncertaintyBox, dueBox})
-        box->setEnabled(!busy);
-}
-
-void LineCalibrationWindow::ShowHistory() {
-    const QString label = labelBox->text().trimmed();
-    if (label.isEmpty()) {
-        history->clear();
-        return;
-    }
-    const auto read = ReadHistory(flow_->LogPath(), label);
-    if (const auto *why = std::get_if<QString>(&read)) {
-        history->setPlainText(*why);
-        return;
-    }
-    QStringList lines;
-    for (const HistoryEntry &e : std::get<std::vector<HistoryEntry>>(read))
-        lines << QStringLiteral("%1  证书 %2  参考值 %3  调整前 %4  调整后 %5  %6")
-                     .arg(e.time, e.certificate.isEmpty() ? QStringLiteral("—") : e.certificate,
-                          e.reference,
-                          e.foundError.isEmpty() ? QStringLiteral("—") : e.foundError + u'%',
-                          e.leftError.isEmpty() ? QStringLiteral("—") : e.leftError + u'%',
-                          e.result);
-    history->setPlainText(lines.isEmpty()
-                              ? QStringLiteral("记录中没有标签为“%1”的校准。").arg(label)
-                              : lines.join(u'\n'));
 }
 
 void LineCalibrationWindow::End(const QString &why) {

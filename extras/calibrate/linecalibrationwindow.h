@@ -50,6 +50,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    static QString Title() { return QStringLiteral("整线校准"); }
+    static QString DateFormat() { return QStringLiteral("yyyy-MM-dd"); }
+    static QStringList Columns();
     void End(const QString &why) override;
     // What holds for the whole line, from the fields; nothing, with the reason said.
     std::optional<calibration::LineSetup> Setup();
