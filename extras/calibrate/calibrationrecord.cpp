@@ -56,6 +56,7 @@ std::optional<QString> Widen(const QString &path) {
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return file.errorString();
+    file.close(); // Windows replaces no file that is still open
     // Split as RFC 4180 reads it: a quoted field may hold a line break.
     const std::vector<csv::Row> rows = csv::ReadRows(bytes);
     const QByteArray empty(LineColumns().size(), ',');

@@ -68,7 +68,8 @@ class TstLineCalibration : public WindowOnSimulator {
         });
         c->addressBox->setText(addresses);
         c->referenceBox->setText(QStringLiteral("1000"));
-        c->secondsBox->setText(QStringLiteral("2"));
+        // A second gives a few modules tens of readings each; ten modules get 2 s below.
+        c->secondsBox->setText(QStringLiteral("1"));
         c->uncertaintyBox->setText(QStringLiteral("1"));
         c->dueBox->setText(QDate::currentDate().addYears(1).toString(Qt::ISODate));
         c->numberBox->setText(QStringLiteral("LC-2026-0009"));
@@ -104,6 +105,7 @@ private slots:
         frmMain &w = start(LineOf(gains));
         LineCalibrationWindow *c = open(QStringLiteral("1-10"));
         QVERIFY(c);
+        c->secondsBox->setText(QStringLiteral("2"));
         c->startButton->click();
         QVERIFY(stepEnds(c, w));
         QVERIFY2(c->writeButton->isEnabled(), qPrintable(c->status->text()));
