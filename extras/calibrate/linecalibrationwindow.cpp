@@ -55,7 +55,6 @@ LineCalibrationWindow::LineCalibrationWindow(frmMain &window)
     humidityBox = add(QStringLiteral("相对湿度(%)(&H)"));
     numberBox = add(QStringLiteral("证书编号(&C)"));
     addressBox->setPlaceholderText(QStringLiteral("如 3,5,7-9"));
-    addressBox->setText(bus::AddressesText(bus::KnownModules::Of(window).Sorted()));
     referenceBox->setToolTip(QStringLiteral("参考仪器在此照度下的读数，与模块同一单位"));
     dueBox->setPlaceholderText(QStringLiteral("如 2027-06-30"));
     uncertaintyBox->setToolTip(
